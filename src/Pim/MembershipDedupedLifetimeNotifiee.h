@@ -1,0 +1,48 @@
+// Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee — the Join writer.
+//
+// OVERVIEW
+//   The lifetime notifiee of an inject path's Join dedup table, and the only
+//   component that writes Joins. When the first handle for a Join key comes
+//   into being (`handleInsert`) it writes the Membership entry (that key,
+//   value 1) into the underlay GMP status table; when the last holder lets go
+//   (`handleRemove`) it deletes the entry. So, per dedup table, the status
+//   table holds one Join per key for as long as any reactor wants it.
+//
+//   Both operations are unconditional and trace a Dyad statement (level 7 of
+//   "Pim::L3InjectSm" and the Flit ring buffer). The entry key is the dedup
+//   key byte for byte: the writer never computes a key of its own.
+//
+// WARNING
+//   `gmpStatus` must be set. Destroying the writer writes nothing: the owner
+//   withdraws its Joins (releases its handles) before it lets the table go.
+//
+// TYPICAL USAGE
+//   auto writer = Vorn::make<MembershipDedupedLifetimeNotifiee>(gmpStatus);
+//   auto table = Vorn::make<Routing::Gmp::MembershipDedupTable>(writer);
+//   auto handle = table->dedup(key);   // Join written
+#pragma once
+
+#include "Brim/MembershipDedupTable.h"
+#include "Brim/Status.h"
+#include "Keel/DedupHashTable.h"
+#include "Vorn/Ptr.h"
+
+namespace Irb::Multicast::Egress {
+
+class MembershipDedupedLifetimeNotifiee : public Keel::DedupHashTableLifeTimeNotifiee {
+ public:
+  explicit MembershipDedupedLifetimeNotifiee(Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus);
+
+  Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus() const noexcept { return gmpStatus_; }
+  void gmpStatusIs(Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus) { gmpStatus_ = gmpStatus; }
+
+  void handleInsert(Vorn::Ptr<Keel::DedupHandle> const& routeIntf) const override;
+  void handleRemove(Keel::DedupHandle* routeIntf) const override;
+
+  char const* fwkType() const override { return "Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee"; }
+
+ private:
+  Vorn::Ptr<Routing::Gmp::Brim::Status> gmpStatus_;
+};
+
+}  // namespace Irb::Multicast::Egress

@@ -1,0 +1,33 @@
+// The library's trace handles, one per source module, created on first use:
+//   "Pim::L3InjectSm"                 file "/src/Pim/L3InjectSm"
+//   "VpnInjectSm::OverlayMembership"  file "/src/Pim/OverlayMembershipSm"
+//   "VpnInjectSm"                     file "/src/Pim/VpnInjectSm"
+// Level 7: Joins written and deleted, stale Joins removed, walk events (also
+// to the Flit ring buffer); level 8: handler entry and decisions; level 9:
+// detail.
+#pragma once
+
+#include "Vorn/Trace.h"
+
+namespace Irb::Multicast::Egress {
+
+inline constexpr char const* kL3InjectSmFile = "/src/Pim/L3InjectSm";
+inline constexpr char const* kOverlayMembershipSmFile = "/src/Pim/OverlayMembershipSm";
+inline constexpr char const* kVpnInjectSmFile = "/src/Pim/VpnInjectSm";
+
+inline Vorn::TraceHandle& l3InjectSmTrace() {
+  static Vorn::TraceHandle handle("Pim::L3InjectSm", true);
+  return handle;
+}
+
+inline Vorn::TraceHandle& overlayMembershipTrace() {
+  static Vorn::TraceHandle handle("VpnInjectSm::OverlayMembership", true);
+  return handle;
+}
+
+inline Vorn::TraceHandle& vpnInjectSmTrace() {
+  static Vorn::TraceHandle handle("VpnInjectSm", true);
+  return handle;
+}
+
+}  // namespace Irb::Multicast::Egress

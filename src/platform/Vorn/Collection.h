@@ -1,0 +1,192 @@
+// Vorn keyed collections — ordered maps and sets whose iteration survives
+// mutation.
+//
+// OVERVIEW
+//   KeyedMap<K, V> and KeyedSet<K> keep their elements sorted by key, so every
+//   walk is deterministic (traces and outputs reproduce run to run). An
+//   iteration can start at a given key (`lowerBound`). Deleting the current
+//   element, or any other, while an iteration is in progress does not break
+//   it: the iterator remembers its key and, when the collection has lost an
+//   element since its last step, resumes after that key.
+//
+//   These are plain containers: they do not notify. An entity wraps them and
+//   calls its own `notify` after every effective change (see model/).
+//
+// WARNING
+//   An element reached through an iterator is valid until that element is
+//   removed; copy what you need before calling code that may remove it.
+//
+// TYPICAL USAGE
+//   for (auto const& [vlan, join] : status.vlanColl()) handle(vlan, join);
+//   for (auto it = set.lowerBound(bookmark); it != set.end(); ++it) ...
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+
+namespace Vorn {
+
+namespace detail {
+
+// An iterator over a sorted std container that resumes by key after removals.
+template <class Container, class KeyOf>
+class StableIterator {
+ public:
+  using Underlying = typename Container::const_iterator;
+  using value_type = typename Container::value_type;
+  using Key = std::remove_cvref_t<decltype(KeyOf()(std::declval<value_type const&>()))>;
+
+  StableIterator() = default;
+  StableIterator(Container const* c, std::uint64_t const* removals, Underlying it)
+      : c_(c), removals_(removals), seen_(*removals), it_(it) {
+    if (it_ != c_->end()) key_ = KeyOf()(*it_);
+  }
+
+  value_type const& operator*() const {
+    resync();
+    return *it_;
+  }
+  value_type const* operator->() const { return &**this; }
+
+  StableIterator& operator++() {
+    if (*removals_ != seen_) {
+      // Something was removed since the last step, maybe the current element:
+      // continue after its key.
+      seen_ = *removals_;
+      it_ = c_->upper_bound(*key_);
+    } else {
+      ++it_;
+    }
+    if (it_ != c_->end()) {
+      key_ = KeyOf()(*it_);
+    } else {
+      key_.reset();
+    }
+    return *this;
+  }
+
+  bool atEnd() const { return !key_.has_value(); }
+  bool operator==(StableIterator const& o) const { return atEnd() == o.atEnd() && (atEnd() || *key_ == *o.key_); }
+  // Comparison with the end sentinel.
+  bool operator==(std::nullptr_t) const { return atEnd(); }
+
+ private:
+  void resync() const {
+    if (*removals_ != seen_) {
+      seen_ = *removals_;
+      it_ = c_->lower_bound(*key_);
+    }
+  }
+  Container const* c_ = nullptr;
+  std::uint64_t const* removals_ = nullptr;
+  mutable std::uint64_t seen_ = 0;
+  mutable Underlying it_{};
+  std::optional<Key> key_;
+};
+
+struct FirstOfPair {
+  template <class P>
+  auto const& operator()(P const& p) const {
+    return p.first;
+  }
+};
+struct Identity {
+  template <class T>
+  T const& operator()(T const& t) const {
+    return t;
+  }
+};
+
+}  // namespace detail
+
+template <class K, class V>
+class KeyedMap {
+  using Map = std::map<K, V, std::less<>>;
+
+ public:
+  using Iterator = detail::StableIterator<Map, detail::FirstOfPair>;
+  using value_type = typename Map::value_type;
+
+  V const* find(K const& k) const {
+    auto it = m_.find(k);
+    return it == m_.end() ? nullptr : &it->second;
+  }
+  V* find(K const& k) {
+    auto it = m_.find(k);
+    return it == m_.end() ? nullptr : &it->second;
+  }
+  bool contains(K const& k) const { return m_.find(k) != m_.end(); }
+  std::size_t size() const noexcept { return m_.size(); }
+  bool empty() const noexcept { return m_.empty(); }
+
+  // Inserts or replaces. Returns true when the collection changed: a new key,
+  // or a value under an existing key that differs (by ==) from the old one.
+  // The replaced value is released after the new one is in place.
+  template <class VV>
+  bool set(K const& k, VV&& v) {
+    auto [it, inserted] = m_.try_emplace(k, std::forward<VV>(v));
+    if (inserted) return true;
+    if (it->second == v) return false;
+    [[maybe_unused]] V old = std::exchange(it->second, std::forward<VV>(v));
+    return true;
+  }
+  // Removes the key; returns the removed value, or nothing.
+  std::optional<V> take(K const& k) {
+    auto it = m_.find(k);
+    if (it == m_.end()) return std::nullopt;
+    std::optional<V> v(std::move(it->second));
+    m_.erase(it);
+    ++removals_;
+    return v;
+  }
+  bool erase(K const& k) { return take(k).has_value(); }
+
+  Iterator begin() const { return Iterator(&m_, &removals_, m_.begin()); }
+  Iterator end() const { return Iterator(&m_, &removals_, m_.end()); }
+  Iterator lowerBound(K const& k) const { return Iterator(&m_, &removals_, m_.lower_bound(k)); }
+  Iterator upperBound(K const& k) const { return Iterator(&m_, &removals_, m_.upper_bound(k)); }
+
+  K const* firstKey() const { return m_.empty() ? nullptr : &m_.begin()->first; }
+
+ private:
+  Map m_;
+  std::uint64_t removals_ = 0;
+};
+
+template <class K>
+class KeyedSet {
+  using Set = std::set<K, std::less<>>;
+
+ public:
+  using Iterator = detail::StableIterator<Set, detail::Identity>;
+  using value_type = K;
+
+  bool contains(K const& k) const { return s_.find(k) != s_.end(); }
+  std::size_t size() const noexcept { return s_.size(); }
+  bool empty() const noexcept { return s_.empty(); }
+
+  // Returns true when the key was added.
+  bool insert(K const& k) { return s_.insert(k).second; }
+  // Returns true when the key was present.
+  bool erase(K const& k) {
+    if (s_.erase(k) == 0) return false;
+    ++removals_;
+    return true;
+  }
+
+  K const* firstKey() const { return s_.empty() ? nullptr : &*s_.begin(); }
+
+  Iterator begin() const { return Iterator(&s_, &removals_, s_.begin()); }
+  Iterator end() const { return Iterator(&s_, &removals_, s_.end()); }
+  Iterator lowerBound(K const& k) const { return Iterator(&s_, &removals_, s_.lower_bound(k)); }
+  Iterator upperBound(K const& k) const { return Iterator(&s_, &removals_, s_.upper_bound(k)); }
+
+ private:
+  Set s_;
+  std::uint64_t removals_ = 0;
+};
+
+}  // namespace Vorn

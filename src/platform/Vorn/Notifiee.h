@@ -1,0 +1,121 @@
+// Vorn notifiees — reactors that observe one entity.
+//
+// OVERVIEW
+//   A reactor derives from PtrInterface::NotifieeConst (usually through the
+//   typed NotifieeConstOf<T>). It holds a counted reference to the entity it
+//   observes (its notifier). `notifierIs` re-points it, `isRegisteredNotifieeIs
+//   (true)` puts it on the notifier's list, `hasNotificationActiveIs` switches
+//   delivery. Every effective change of the notifier calls
+//   `onAttribute(attribute, key)` synchronously, before the mutator returns.
+//
+//   The zombie mark: `vornDoZombieReactors(true)` marks a reactor for deletion
+//   (it stops receiving; subclasses run their final pass there). The
+//   destructor of a reactor that was never marked runs that step itself.
+//
+// GUARANTEES
+//   - Registration is owned by the reactor: a reactor that goes away leaves
+//     the list; an entity that goes first leaves no dangling pointer (the
+//     reactor holds it alive).
+//   - Delivery survives a reactor that detaches itself or another reactor,
+//     registers a new one (which does not see the change being delivered), or
+//     drops the last reference to the entity or to itself, mid-delivery.
+//
+// WARNING
+//   Single event thread: delivery and registration are not synchronised.
+//
+// TYPICAL USAGE
+//   class VornVlan : public Vorn::NotifieeConstOf<VlanMembershipJoin> {
+//     void onAttribute(Vorn::AttributeId a, Vorn::Key const& k) override { ... }
+//   };
+//   r->notifierIs(join); r->isRegisteredNotifieeIs(true); r->hasNotificationActiveIs(true);
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "Vorn/Key.h"
+#include "Vorn/Ptr.h"
+
+namespace Vorn {
+
+// The observers of one object. Removal during delivery leaves a hole that is
+// compacted once the outermost delivery returns.
+class NotifieeList {
+ public:
+  void add(PtrInterface::NotifieeConst* n);
+  void remove(PtrInterface::NotifieeConst* n);
+  void deliver(AttributeId attribute, Key const& key);
+  bool empty() const noexcept { return live_ == 0; }
+  std::size_t size() const noexcept { return live_; }
+  bool delivering() const noexcept { return depth_ > 0; }
+
+ private:
+  void compact();
+  std::vector<PtrInterface::NotifieeConst*> list_;
+  std::uint32_t live_ = 0;
+  std::uint16_t depth_ = 0;
+  bool holes_ = false;
+};
+
+class PtrInterface::NotifieeConst : public PtrInterface {
+ public:
+  NotifieeConst() noexcept = default;
+  NotifieeConst(NotifieeConst const&) = delete;
+  ~NotifieeConst() override;
+
+  PtrInterface const* notifierBase() const noexcept { return notifier_.ptr(); }
+
+  // Puts the reactor on its notifier's list (now and after every re-point),
+  // or takes it off.
+  void isRegisteredNotifieeIs(bool registered);
+  bool isRegisteredNotifiee() const noexcept { return registered_; }
+
+  // The zombie mark: set once the reactor is marked for deletion.
+  bool isZombie() const noexcept { return zombie_; }
+
+  // Called for every change of the notifier while registered and active.
+  virtual void onAttribute(AttributeId attribute, Key const& key);
+
+  // Marks or unmarks the reactor for deletion. Default: when the mark changes,
+  // switch delivery to the opposite of `zombie` (if there is a notifier) and
+  // record the mark. Subclasses add their final pass.
+  virtual void vornDoZombieReactors(bool zombie);
+
+  char const* fwkType() const override { return "Vorn::NotifieeConst"; }
+
+ protected:
+  // Re-points the reactor, keeping its registration state. Runs no handler.
+  void notifierBaseIs(Ptr<PtrInterface const> const& notifier);
+  void zombieIs(bool zombie) noexcept { zombie_ = zombie; }
+
+ private:
+  void attach();
+  void detach();
+
+  Ptr<PtrInterface const> notifier_;
+  bool registered_ = false;
+  bool zombie_ = false;
+  bool onList_ = false;
+};
+
+using NotifieeConst = PtrInterface::NotifieeConst;
+
+// A notifiee with a typed notifier.
+template <class T>
+class NotifieeConstOf : public PtrInterface::NotifieeConst {
+ public:
+  using Notifier = T;
+
+  Ptr<T const> notifier() const noexcept {
+    return Ptr<T const>(static_cast<T const*>(notifierBase()));
+  }
+  T const* notifierRaw() const noexcept { return static_cast<T const*>(notifierBase()); }
+
+  // Re-points the reactor to another entity (null detaches). Subclasses that
+  // must react to a re-point override this and call the base.
+  virtual void notifierIs(Ptr<T const> const& notifier) {
+    notifierBaseIs(Ptr<PtrInterface const>(notifier));
+  }
+};
+
+}  // namespace Vorn

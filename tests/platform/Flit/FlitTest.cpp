@@ -1,0 +1,593 @@
+#include "Flit/Flit.h"
+#include "Flit/FlitReader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using Flit::Arg;
+
+std::array<uint8_t, 16> ip(std::initializer_list<uint8_t> b) {
+   std::array<uint8_t, 16> out{};
+   std::copy(b.begin(), b.end(), out.begin());
+   return out;
+}
+
+std::string renderOne(Arg const& a) {
+   Arg args[] = {a};
+   return Flit::render("%s", args);
+}
+
+// --- render -------------------------------------------------------------------
+
+TEST(FlitRender, SubstitutesArgumentsInOrder) {
+   Arg args[] = {Arg::string("X"), Arg::number(42), Arg::pointer(reinterpret_cast<void const*>(0xbeef))};
+   EXPECT_EQ(Flit::render("a %s b %s c %s d", args), "a X b 42 c 0xbeef d");
+   EXPECT_EQ(Flit::render("%s%s%s", args), "X420xbeef");
+}
+
+TEST(FlitRender, MissingArgumentsRenderEmptySurplusIgnored) {
+   Arg one[] = {Arg::number(7)};
+   EXPECT_EQ(Flit::render("[%s] [%s] [%s]", one), "[7] [] []");
+   Arg three[] = {Arg::number(1), Arg::number(2), Arg::number(3)};
+   EXPECT_EQ(Flit::render("only %s", three), "only 1");
+   EXPECT_EQ(Flit::render("no placeholders", three), "no placeholders");
+   EXPECT_EQ(Flit::render("", three), "");
+   EXPECT_EQ(Flit::render("%s", {}), "");
+}
+
+TEST(FlitRender, OtherPercentSequencesAreCopiedVerbatim) {
+   Arg args[] = {Arg::string("v")};
+   EXPECT_EQ(Flit::render("100% %d %n %x %s %", args), "100% %d %n %x v %");
+   EXPECT_EQ(Flit::render("%%s", args), "%v");
+   EXPECT_EQ(Flit::render("%", args), "%");
+   EXPECT_EQ(Flit::render("%S %s", args), "%S v");
+}
+
+TEST(FlitRender, StringArgumentsAreNotExpandedAgain) {
+   Arg args[] = {Arg::string("%s%n"), Arg::string("second")};
+   EXPECT_EQ(Flit::render("%s then %s", args), "%s%n then second");
+   std::string withNul("a\0b", 3);
+   Arg nul[] = {Arg::string(withNul)};
+   EXPECT_EQ(Flit::render("<%s>", nul), std::string("<a\0b>", 5));
+}
+
+TEST(FlitRender, NumbersAndPointers) {
+   EXPECT_EQ(renderOne(Arg::number(0)), "0");
+   EXPECT_EQ(renderOne(Arg::number(UINT64_MAX)), "18446744073709551615");
+   EXPECT_EQ(renderOne(Arg::pointer(nullptr)), "0x0");
+   EXPECT_EQ(renderOne(Arg::pointer(reinterpret_cast<void const*>(0xdeadbeefULL))), "0xdeadbeef");
+}
+
+TEST(FlitRender, AddressesUseUsualText) {
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyNone, ip({1, 2, 3}))), "none");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv4, ip({10, 0, 0, 1}))), "10.0.0.1");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv4, ip({239, 255, 0, 255, 9, 9}))), "239.255.0.255");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({}))), "::");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}))), "::1");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}))),
+             "2001:db8::1");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0xff, 0x02}))), "ff02::");
+   // A single zero group stays; of two equal runs the first is shortened.
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}))),
+             "2001:db8:0:1:1:1:1:1");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}))),
+             "2001:db8::1:0:0:1");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}))),
+             "2001:0:0:1::1");
+   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1}))),
+             "::ffff:192.0.2.1");
+}
+
+// --- writing and reading back ---------------------------------------------------
+
+class FlitFileTest : public ::testing::Test {
+ protected:
+   void SetUp() override {
+      static int counter = 0;
+      dir_ = std::filesystem::temp_directory_path() /
+             ("flit-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+      std::filesystem::create_directories(dir_);
+   }
+   void TearDown() override {
+      Flit::defaultFileIs(nullptr);
+      std::error_code ec;
+      std::filesystem::remove_all(dir_, ec);
+   }
+
+   std::string path(std::string const& name) const { return (dir_ / name).string(); }
+
+   std::unique_ptr<Flit::File> create(std::string const& name, uint32_t ring = 1u << 16) {
+      std::string error;
+      auto file = Flit::File::create(path(name), ring, &error);
+      EXPECT_TRUE(file) << error;
+      return file;
+   }
+
+   struct Read {
+      bool ok = false;
+      std::string error;
+      Flit::TraceSummary summary;
+      std::vector<uint64_t> sequences;
+      std::vector<std::string> texts;
+   };
+
+   static Read decode(std::vector<uint8_t> const& bytes) {
+      Read r;
+      r.ok = Flit::readTrace(
+         bytes, r.summary,
+         [&r](uint64_t seq, std::string const& text) {
+            r.sequences.push_back(seq);
+            r.texts.push_back(text);
+         },
+         r.error);
+      return r;
+   }
+
+   Read readBack(std::string const& name) const { return decode(bytes(name)); }
+
+   std::vector<uint8_t> bytes(std::string const& name) const {
+      std::ifstream in(path(name), std::ios::binary);
+      return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+   }
+
+   void writeBytes(std::string const& name, std::vector<uint8_t> const& b) const {
+      std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+      out.write(reinterpret_cast<char const*>(b.data()), static_cast<std::streamsize>(b.size()));
+   }
+
+   static std::string textOf(uint64_t i) { return "record " + std::to_string(i) + " " + std::string(i % 13, 'x'); }
+
+   std::filesystem::path dir_;
+};
+
+TEST_F(FlitFileTest, RecordsReadBackInOrder) {
+   constexpr uint64_t n = 1000;
+   {
+      auto file = create("t.flit");
+      uint32_t id = file->formatIs("record %s %s");
+      for (uint64_t i = 0; i < n; ++i) file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+      EXPECT_EQ(file->recordCount(), n);
+   }  // destruction flushes
+   Read r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   ASSERT_EQ(r.texts.size(), n);
+   for (uint64_t i = 0; i < n; ++i) {
+      EXPECT_EQ(r.sequences[i], i);
+      EXPECT_EQ(r.texts[i], textOf(i));
+   }
+   EXPECT_EQ(r.summary.overwrittenRecords, 0u);
+   EXPECT_EQ(r.summary.formats, std::vector<std::string>{"record %s %s"});
+}
+
+TEST_F(FlitFileTest, FlushMakesRecordsReadableWhileFileStaysOpen) {
+   auto file = create("t.flit");
+   uint32_t a = file->formatIs("a %s");
+   file->append(a, {Arg::number(1)});
+   file->flush();
+   Read r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   EXPECT_EQ(r.texts, std::vector<std::string>{"a 1"});
+
+   uint32_t b = file->formatIs("b %s");  // registered after a flush
+   file->append(b, {Arg::string("two")});
+   file->append(a, {Arg::number(3)});
+   file->flush();
+   r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   EXPECT_EQ(r.texts, (std::vector<std::string>{"a 1", "b two", "a 3"}));
+}
+
+TEST_F(FlitFileTest, AllArgumentKindsRoundTrip) {
+   std::string binary("q\0\xff%s", 5);
+   int local = 0;
+   std::vector<Arg> args = {
+      Arg::number(UINT64_MAX),
+      Arg::pointer(&local),
+      Arg::address(Arg::familyIpv4, ip({224, 1, 2, 3})),
+      Arg::address(Arg::familyIpv6, ip({0xff, 0x3e, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34})),
+      Arg::address(Arg::familyNone, ip({})),
+      Arg::string(binary),
+      Arg::string(""),
+   };
+   std::string format = "%s|%s|%s|%s|%s|%s|%s";
+   {
+      auto file = create("t.flit");
+      file->append(file->formatIs(format), args);
+   }
+   Read r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   ASSERT_EQ(r.texts.size(), 1u);
+   EXPECT_EQ(r.texts[0], Flit::render(format, args));
+   EXPECT_NE(r.texts[0].find(std::string("|q\0\xff%s|", 7)), std::string::npos);
+}
+
+// Many ring sizes so that records split across the end of the ring at every
+// possible point.
+TEST_F(FlitFileTest, RingWrapKeepsNewestWholeRecordsInOrder) {
+   for (uint32_t ring = 64; ring <= 320; ring += 7) {
+      SCOPED_TRACE("ring " + std::to_string(ring));
+      constexpr uint64_t n = 150;
+      uint32_t kept;
+      {
+         auto file = create("wrap.flit", ring);
+         uint32_t id = file->formatIs("record %s %s");
+         for (uint64_t i = 0; i < n; ++i) {
+            file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+         }
+         kept = file->recordCount();
+         EXPECT_EQ(file->overwrittenRecords(), n - kept);
+      }
+      Read r = readBack("wrap.flit");
+      ASSERT_TRUE(r.ok) << r.error;
+      ASSERT_EQ(r.texts.size(), kept);
+      ASSERT_GT(kept, 0u);
+      ASSERT_LT(kept, n);
+      EXPECT_EQ(r.summary.firstSequence, n - kept);
+      EXPECT_EQ(r.summary.overwrittenRecords, n - kept);
+      for (uint32_t i = 0; i < kept; ++i) {
+         uint64_t seq = n - kept + i;
+         EXPECT_EQ(r.sequences[i], seq);
+         EXPECT_EQ(r.texts[i], textOf(seq));
+      }
+   }
+}
+
+TEST_F(FlitFileTest, RingWrapBetweenFlushesStaysReadable) {
+   auto file = create("t.flit", 200);
+   uint32_t id = file->formatIs("record %s %s");
+   for (uint64_t i = 0; i < 500; ++i) {
+      file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+      if (i % 7 == 0) {
+         file->flush();
+         Read r = readBack("t.flit");
+         ASSERT_TRUE(r.ok) << r.error;
+         ASSERT_FALSE(r.texts.empty());
+         EXPECT_EQ(r.sequences.back(), i);
+         EXPECT_EQ(r.texts.back(), textOf(i));
+      }
+   }
+}
+
+TEST_F(FlitFileTest, OversizedRecordsAndUnknownFormatsAreRejectedAndCounted) {
+   {
+      auto file = create("t.flit", 64);
+      uint32_t id = file->formatIs("%s");
+      file->append(id, {Arg::string("small")});
+      file->append(id, {Arg::string(std::string(100, 'y'))});
+      file->append(id + 5, {Arg::number(1)});
+      file->append(Flit::File::noFormat, {Arg::number(1)});
+      file->append(id, {Arg::string("after")});
+      EXPECT_EQ(file->rejectedRecords(), 3u);
+   }
+   Read r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   EXPECT_EQ(r.texts, (std::vector<std::string>{"small", "after"}));
+   EXPECT_EQ(r.sequences, (std::vector<uint64_t>{0, 1}));
+   EXPECT_EQ(r.summary.rejectedRecords, 3u);
+}
+
+TEST_F(FlitFileTest, CreateReportsFailure) {
+   std::string error;
+   EXPECT_FALSE(Flit::File::create(path("missing-dir/t.flit"), 1024, &error));
+   EXPECT_NE(error.find("missing-dir/t.flit"), std::string::npos) << error;
+   error.clear();
+   EXPECT_FALSE(Flit::File::create(path("t.flit"), 8, &error));
+   EXPECT_NE(error.find("ring size"), std::string::npos) << error;
+   EXPECT_FALSE(Flit::File::create(path("t.flit"), 8));  // no error sink
+}
+
+TEST_F(FlitFileTest, PrintFileWritesOneLinePerRecord) {
+   {
+      auto file = create("t.flit");
+      uint32_t id = file->formatIs("virtual void X::handleInsert(const Ptr&) const: %s Injecting Join for underlayRoute %s, %s, %s");
+      file->append(id, {Arg::pointer(reinterpret_cast<void const*>(0x1f00)), Arg::address(1, ip({10, 1, 2, 3})),
+                        Arg::address(1, ip({239, 1, 1, 1})), Arg::string("Vlan10")});
+      file->append(id, {Arg::number(5)});
+   }
+   std::ostringstream out;
+   std::string error;
+   ASSERT_TRUE(Flit::printFile(path("t.flit"), out, error)) << error;
+   EXPECT_EQ(out.str(),
+             "[0] virtual void X::handleInsert(const Ptr&) const: 0x1f00 Injecting Join for underlayRoute "
+             "10.1.2.3, 239.1.1.1, Vlan10\n"
+             "[1] virtual void X::handleInsert(const Ptr&) const: 5 Injecting Join for underlayRoute , , \n");
+}
+
+// --- statements and the default file ---------------------------------------------
+
+TEST_F(FlitFileTest, StatementWithoutDefaultFileWritesNothing) {
+   ASSERT_EQ(Flit::defaultFile(), nullptr);
+   Flit::Statement st("dropped %s");
+   st.write({Arg::number(1)});
+
+   Flit::defaultFileIs(create("t.flit"));
+   ASSERT_NE(Flit::defaultFile(), nullptr);
+   EXPECT_EQ(Flit::defaultFile()->recordCount(), 0u);
+   EXPECT_EQ(Flit::defaultFile()->formatCount(), 0u);
+   st.write({Arg::number(2)});
+   Flit::defaultFileIs(nullptr);  // flushes and closes
+   st.write({Arg::number(3)});
+
+   Read r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   EXPECT_EQ(r.texts, std::vector<std::string>{"dropped 2"});
+}
+
+TEST_F(FlitFileTest, EachStatementRegistersItsFormatOnce) {
+   Flit::defaultFileIs(create("t.flit"));
+   Flit::Statement join("join %s on %s");
+   Flit::Statement prune("prune %s");
+   for (uint64_t i = 0; i < 300; ++i) {
+      join.write({Arg::number(i), Arg::string("Vlan1")});
+      if (i % 3 == 0) prune.write({Arg::number(i)});
+   }
+   EXPECT_EQ(Flit::defaultFile()->formatCount(), 2u);
+   Flit::defaultFileIs(nullptr);
+
+   Read r = readBack("t.flit");
+   ASSERT_TRUE(r.ok) << r.error;
+   EXPECT_EQ(r.summary.formats, (std::vector<std::string>{"join %s on %s", "prune %s"}));
+   ASSERT_EQ(r.texts.size(), 400u);
+   EXPECT_EQ(r.texts[0], "join 0 on Vlan1");
+   EXPECT_EQ(r.texts[1], "prune 0");
+   EXPECT_EQ(r.texts[399], "join 299 on Vlan1");
+}
+
+TEST_F(FlitFileTest, StatementReRegistersWhenDefaultFileChanges) {
+   Flit::Statement first("first %s");
+   Flit::Statement second("second %s");
+   Flit::defaultFileIs(create("a.flit"));
+   first.write({Arg::number(1)});
+   second.write({Arg::number(1)});
+   // On the next file the statements register in the opposite order: a stale
+   // cached id would render the wrong format or be rejected.
+   for (int round = 0; round < 3; ++round) {
+      std::string name = "b" + std::to_string(round) + ".flit";
+      Flit::defaultFileIs(create(name));
+      second.write({Arg::number(2)});
+      first.write({Arg::number(2)});
+      Flit::defaultFileIs(nullptr);
+      Read r = readBack(name);
+      ASSERT_TRUE(r.ok) << r.error;
+      EXPECT_EQ(r.texts, (std::vector<std::string>{"second 2", "first 2"}));
+      EXPECT_EQ(r.summary.formats.size(), 2u);
+   }
+   Read a = readBack("a.flit");
+   ASSERT_TRUE(a.ok) << a.error;
+   EXPECT_EQ(a.texts, (std::vector<std::string>{"first 1", "second 1"}));
+}
+
+TEST(FlitStatement, TextRendersItsFormat) {
+   Flit::Statement st("%s -> %s");
+   Arg args[] = {Arg::number(1), Arg::address(Arg::familyNone, {})};
+   EXPECT_EQ(st.text(args), "1 -> none");
+}
+
+// --- the reader on bad input -------------------------------------------------------
+
+class FlitReaderTest : public FlitFileTest {
+ protected:
+   // A valid trace of `n` records that does not wrap: record i starts in the
+   // ring where the lengths of the records before it say.
+   std::vector<uint8_t> validTrace(uint64_t n = 5) {
+      {
+         auto file = create("good.flit", 4096);
+         uint32_t id = file->formatIs("record %s %s");
+         for (uint64_t i = 0; i < n; ++i) file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+      }
+      return bytes("good.flit");
+   }
+
+   static uint32_t u32(std::vector<uint8_t> const& b, size_t at) {
+      uint32_t v;
+      std::memcpy(&v, b.data() + at, 4);
+      return v;
+   }
+   static void putU32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
+
+   // File offset of record `index` in a trace that does not wrap.
+   static size_t recordAt(std::vector<uint8_t> const& b, size_t index) {
+      size_t at = Flit::layout::headerBytes + u32(b, Flit::layout::tailAt);
+      for (size_t i = 0; i < index; ++i) at += u32(b, at);
+      return at;
+   }
+
+   static void expectError(Read const& r, std::string const& part) {
+      EXPECT_FALSE(r.ok);
+      EXPECT_NE(r.error.find(part), std::string::npos) << r.error;
+   }
+};
+
+TEST_F(FlitReaderTest, RejectsWrongMagicAndVersion) {
+   auto good = validTrace();
+   ASSERT_TRUE(decode(good).ok);
+
+   auto b = good;
+   b[0] = 'X';
+   Read r = decode(b);
+   expectError(r, "bad magic");
+   EXPECT_TRUE(r.texts.empty());
+
+   b = good;
+   putU32(b, Flit::layout::versionAt, 99);
+   expectError(decode(b), "version 99");
+
+   b = good;
+   putU32(b, Flit::layout::headerBytesAt, 1000);
+   expectError(decode(b), "header size");
+
+   std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
+   expectError(decode(text), "truncated header");
+}
+
+TEST_F(FlitReaderTest, TruncatedFileAtAnyLengthFailsCleanly) {
+   auto good = validTrace();
+   for (size_t len = 0; len < good.size(); ++len) {
+      std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(len));
+      Read r = decode(cut);
+      EXPECT_FALSE(r.ok) << "length " << len;
+      EXPECT_FALSE(r.error.empty()) << "length " << len;
+   }
+   // Through the file path as well.
+   std::vector<uint8_t> cut(good.begin(), good.begin() + 100);
+   writeBytes("cut.flit", cut);
+   std::ostringstream out;
+   std::string error;
+   EXPECT_FALSE(Flit::printFile(path("cut.flit"), out, error));
+   EXPECT_NE(error.find("truncated ring"), std::string::npos) << error;
+   EXPECT_NE(error.find("cut.flit"), std::string::npos) << error;
+}
+
+TEST_F(FlitReaderTest, CorruptedRecordLengthEndsListingAfterIntactRecords) {
+   auto good = validTrace();
+   for (uint32_t bad : {0u, 1u, 4u, 0xffffffffu, 4096u, 5000u}) {
+      auto b = good;
+      putU32(b, recordAt(b, 2), bad);
+      Read r = decode(b);
+      expectError(r, "record 2");
+      EXPECT_EQ(r.texts, (std::vector<std::string>{textOf(0), textOf(1)})) << "length " << bad;
+   }
+   // A length one byte short leaves the record without its last argument byte.
+   auto b = good;
+   size_t at = recordAt(b, 3);
+   putU32(b, at, u32(b, at) - 1);
+   Read r = decode(b);
+   expectError(r, "record 3");
+   EXPECT_EQ(r.texts.size(), 3u);
+}
+
+TEST_F(FlitReaderTest, HugeOrInconsistentHeaderFieldsAreRefused) {
+   auto good = validTrace();
+   using namespace Flit::layout;
+   struct Case {
+      uint32_t at;
+      uint32_t value;
+      char const* error;
+   } cases[] = {
+      {ringBytesAt, 0xffffffffu, "ring size"},
+      {ringBytesAt, 1u << 30, "truncated ring"},
+      {ringBytesAt, 8, "ring size"},
+      {usedAt, 0xffffffffu, "inconsistent ring offsets"},
+      {tailAt, 0xfffffff0u, "inconsistent ring offsets"},
+      {headAt, 3, "inconsistent ring offsets"},
+      {formatTableBytesAt, 0xffffffffu, "truncated format table"},
+      {formatCountAt, 0xffffffffu, "header says 4294967295"},
+   };
+   for (auto const& c : cases) {
+      auto b = good;
+      putU32(b, c.at, c.value);
+      Read r = decode(b);
+      expectError(r, c.error);
+      EXPECT_TRUE(r.texts.empty()) << c.error;
+   }
+   // A record count that does not match: the records are listed, then the error.
+   auto b = good;
+   putU32(b, recordCountAt, 0xffffffffu);
+   Read r = decode(b);
+   expectError(r, "header says 4294967295 records");
+   EXPECT_EQ(r.texts.size(), 5u);
+}
+
+TEST_F(FlitReaderTest, CorruptedRecordContentsAreReported) {
+   auto good = validTrace();
+   size_t at = recordAt(good, 1) + 4;  // sequence varint of record 1 (a single byte)
+
+   auto b = good;
+   b[at] = 7;
+   expectError(decode(b), "sequence number 7 out of order");
+
+   b = good;
+   b[at + 1] = 9;  // format id
+   expectError(decode(b), "unknown format id 9");
+
+   b = good;
+   b[at + 2] = 0x7f;  // argument count
+   expectError(decode(b), "argument count 127");
+
+   b = good;
+   b[at + 3] = 0x33;  // first argument kind
+   expectError(decode(b), "unknown kind 51");
+
+   b = good;
+   for (size_t i = at; i < at + 11; ++i) b[i] = 0xff;  // endless varint
+   expectError(decode(b), "bad sequence number");
+
+   // Argument count smaller than what follows: stray bytes.
+   b = good;
+   b[at + 2] = 1;
+   Read r = decode(b);
+   expectError(r, "stray bytes");
+   EXPECT_EQ(r.texts, std::vector<std::string>{textOf(0)});
+}
+
+TEST_F(FlitReaderTest, RandomCorruptionNeverCrashesOrBreaksOrder) {
+   auto good = validTrace(40);
+   std::mt19937 rng(12345);
+   size_t failures = 0;
+   for (int round = 0; round < 3000; ++round) {
+      auto b = good;
+      int flips = 1 + static_cast<int>(rng() % 4);
+      for (int f = 0; f < flips; ++f) {
+         // Mostly the header and the records, where the structure is.
+         size_t limit = (rng() % 2) ? std::min<size_t>(b.size(), 700) : b.size();
+         b[rng() % limit] = static_cast<uint8_t>(rng());
+      }
+      if (rng() % 5 == 0) b.resize(rng() % b.size());
+      Read r = decode(b);
+      if (!r.ok) {
+         ++failures;
+         EXPECT_FALSE(r.error.empty());
+      }
+      for (size_t i = 1; i < r.sequences.size(); ++i) ASSERT_EQ(r.sequences[i], r.sequences[i - 1] + 1);
+   }
+   EXPECT_GT(failures, 0u);
+}
+
+// A flush interrupted after the ring bytes but before the header leaves the old
+// header over newer records: what is listed must still be true. The ring is
+// not full at the snapshot, so the first newer records land in free space and
+// the old ones are still listed; later ones overwrite them.
+TEST_F(FlitReaderTest, StaleHeaderOverNewerRecordsNeverListsWrongText) {
+   auto file = create("t.flit", 256);
+   uint32_t id = file->formatIs("record %s %s");
+   uint64_t i = 0;
+   for (; i < 5; ++i) file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+   file->flush();
+   auto before = bytes("t.flit");
+   size_t listed = 0, refused = 0;
+   for (int step = 0; step < 30; ++step) {
+      file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+      ++i;
+      file->flush();
+      auto b = bytes("t.flit");
+      std::copy(before.begin(), before.begin() + Flit::layout::headerBytes, b.begin());
+      Read r = decode(b);
+      for (size_t k = 0; k < r.texts.size(); ++k) EXPECT_EQ(r.texts[k], textOf(r.sequences[k]));
+      listed += r.texts.size();
+      refused += !r.ok;
+   }
+   // Both outcomes occur: some old records survive, the overwritten ones are refused.
+   EXPECT_GT(listed, 0u);
+   EXPECT_GT(refused, 0u);
+}
+
+TEST_F(FlitReaderTest, MissingFileIsAnError) {
+   std::ostringstream out;
+   std::string error;
+   EXPECT_FALSE(Flit::printFile(path("nope.flit"), out, error));
+   EXPECT_NE(error.find("nope.flit"), std::string::npos) << error;
+   EXPECT_TRUE(out.str().empty());
+}
+
+}  // namespace
