@@ -42,8 +42,8 @@ class EnumType {
   std::optional<Underlying> parse(It& pos, It const& end) const {
     std::optional<Underlying> best;
     std::size_t bestLen = 0;
-    std::string_view rest(&*pos, static_cast<std::size_t>(end - pos));
     if (pos == end) return std::nullopt;
+    std::string_view rest(&*pos, static_cast<std::size_t>(end - pos));
     for (auto const& [value, n] : values_) {
       std::string_view name(n);
       if (name.size() > bestLen && rest.substr(0, name.size()) == name) {

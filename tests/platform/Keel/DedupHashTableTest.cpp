@@ -1,0 +1,312 @@
+#include "Keel/DedupHashTable.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Brim/MembershipDedupTable.h"
+
+namespace {
+
+using Keel::DedupHandle;
+using Keel::DedupHashTable;
+using Keel::DedupHashTableLifeTimeNotifiee;
+
+int liveHandles = 0;
+
+class IntHandle : public DedupHandle {
+ public:
+  explicit IntHandle(int key) : key_(key) { ++liveHandles; }
+  ~IntHandle() override { --liveHandles; }
+  int const& key() const noexcept { return key_; }
+
+ private:
+  int key_;
+};
+
+using IntTable = Keel::DedupHashTableOf<int, IntHandle>;
+
+// Records every callback as text; optional hooks run inside the callbacks.
+class Recorder : public DedupHashTableLifeTimeNotifiee {
+ public:
+  void handleInsert(Vorn::Ptr<DedupHandle> const& h) const override {
+    log.push_back("insert " + std::to_string(keyOf(h.ptr())));
+    if (onInsert) onInsert(h);
+  }
+  void handleRemove(DedupHandle* h) const override {
+    log.push_back("remove " + std::to_string(keyOf(h)));
+    if (onRemove) onRemove(h);
+  }
+  void handleNotificationStop(Vorn::Ptr<DedupHashTable const> const& t) const override {
+    log.push_back("stop");
+    if (onStop) onStop(t);
+  }
+
+  static int keyOf(DedupHandle* h) { return static_cast<IntHandle*>(h)->key(); }
+
+  mutable std::vector<std::string> log;
+  std::function<void(Vorn::Ptr<DedupHandle> const&)> onInsert;
+  std::function<void(DedupHandle*)> onRemove;
+  std::function<void(Vorn::Ptr<DedupHashTable const> const&)> onStop;
+};
+
+using Log = std::vector<std::string>;
+
+class DedupHashTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override { liveHandles = 0; }
+  void TearDown() override {
+    table_ = nullptr;
+    EXPECT_EQ(liveHandles, 0) << "a handle leaked";
+  }
+
+  Vorn::Ptr<Recorder> rec_ = Vorn::make<Recorder>();
+  Vorn::Ptr<IntTable> table_ = Vorn::make<IntTable>(rec_);
+};
+
+// ---- sharing and lifetime -------------------------------------------------------------
+
+TEST_F(DedupHashTableTest, HoldersOfOneKeyShareAHandleInsertedOnceAndRemovedOnce) {
+  auto first = table_->dedup(7);
+  EXPECT_EQ(rec_->log, (Log{"insert 7"}));
+  EXPECT_EQ(first->key(), 7);
+  auto second = table_->dedup(7);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first->references(), 2u);
+  EXPECT_EQ(table_->size(), 1u);
+
+  first = nullptr;
+  EXPECT_EQ(rec_->log, (Log{"insert 7"}));  // one holder is left
+  EXPECT_EQ(table_->size(), 1u);
+  second = nullptr;
+  EXPECT_EQ(rec_->log, (Log{"insert 7", "remove 7"}));
+  EXPECT_EQ(table_->size(), 0u);
+  EXPECT_EQ(liveHandles, 0);
+}
+
+TEST_F(DedupHashTableTest, DistinctKeysGetDistinctHandles) {
+  auto a = table_->dedup(1);
+  auto b = table_->dedup(2);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(table_->size(), 2u);
+  a = nullptr;
+  EXPECT_EQ(table_->lookup(1), nullptr);
+  EXPECT_EQ(table_->lookup(2), b.ptr());
+}
+
+TEST_F(DedupHashTableTest, ReleaseThenTakeAgainRemovesThenInsertsAFreshHandle) {
+  auto h = table_->dedup(3);
+  h = nullptr;
+  h = table_->dedup(3);
+  EXPECT_EQ(rec_->log, (Log{"insert 3", "remove 3", "insert 3"}));
+  EXPECT_EQ(liveHandles, 1);
+  EXPECT_EQ(table_->lookup(3), h.ptr());
+}
+
+TEST_F(DedupHashTableTest, HandleRemoveSeesTheEntryGoneAndTheHandleDetaching) {
+  auto h = table_->dedup(4);
+  bool detaching = false;
+  bool stillFound = true;
+  rec_->onRemove = [&](DedupHandle* removed) {
+    detaching = removed->beingDetached();
+    stillFound = table_->lookup(4) != nullptr;
+    // A Ptr built and dropped on the dying handle must not delete it again.
+    Vorn::Ptr<DedupHandle> brief(removed);
+  };
+  h = nullptr;
+  EXPECT_TRUE(detaching);
+  EXPECT_FALSE(stillFound);
+  EXPECT_EQ(liveHandles, 0);
+}
+
+TEST_F(DedupHashTableTest, DedupOfTheSameKeyFromHandleRemoveCreatesAFreshHandle) {
+  auto h = table_->dedup(5);
+  Vorn::Ptr<IntHandle const> reborn;
+  rec_->onRemove = [&](DedupHandle*) {
+    rec_->onRemove = nullptr;
+    reborn = table_->dedup(5);
+  };
+  h = nullptr;
+  ASSERT_TRUE(reborn);
+  EXPECT_FALSE(reborn->beingDetached());
+  EXPECT_EQ(table_->lookup(5), reborn.ptr());
+  EXPECT_EQ(rec_->log, (Log{"insert 5", "remove 5", "insert 5"}));
+  EXPECT_EQ(liveHandles, 1);
+}
+
+TEST_F(DedupHashTableTest, LookupTakesNoReference) {
+  auto h = table_->dedup(6);
+  EXPECT_EQ(h->references(), 1u);
+  IntHandle const* seen = table_->lookup(6);
+  EXPECT_EQ(seen, h.ptr());
+  EXPECT_EQ(h->references(), 1u);
+  EXPECT_EQ(table_->lookup(99), nullptr);
+  h = nullptr;  // the only reference: the lookup did not keep it alive
+  EXPECT_EQ(table_->lookup(6), nullptr);
+  EXPECT_EQ(rec_->log, (Log{"insert 6", "remove 6"}));
+}
+
+TEST_F(DedupHashTableTest, TableReleasedFromHandleRemoveOutlivesTheCallback) {
+  auto h = table_->dedup(8);
+  std::size_t sizeInCallback = 99;
+  IntTable* raw = table_.ptr();
+  rec_->onRemove = [&](DedupHandle*) {
+    table_ = nullptr;  // the last outside reference
+    sizeInCallback = raw->size();
+  };
+  h = nullptr;
+  EXPECT_EQ(sizeInCallback, 0u);
+  EXPECT_FALSE(table_);
+  EXPECT_EQ(rec_->log, (Log{"insert 8", "remove 8", "stop"}));
+}
+
+// ---- handleInsert failing --------------------------------------------------------------
+
+TEST_F(DedupHashTableTest, ThrowingHandleInsertLeavesNoEntry) {
+  rec_->onInsert = [](Vorn::Ptr<DedupHandle> const&) { throw std::runtime_error("no room"); };
+  EXPECT_THROW((void)table_->dedup(9), std::runtime_error);
+  EXPECT_EQ(table_->size(), 0u);
+  EXPECT_EQ(table_->lookup(9), nullptr);
+  EXPECT_EQ(liveHandles, 0);
+  EXPECT_EQ(rec_->log, (Log{"insert 9"}));  // no remove for the failed insert
+
+  rec_->onInsert = nullptr;
+  auto h = table_->dedup(9);
+  EXPECT_EQ(table_->lookup(9), h.ptr());
+}
+
+TEST_F(DedupHashTableTest, HandleKeptByAThrowingInsertIsDeletedSilentlyLater) {
+  Vorn::Ptr<DedupHandle> kept;
+  rec_->onInsert = [&](Vorn::Ptr<DedupHandle> const& h) {
+    kept = h;
+    throw std::runtime_error("no room");
+  };
+  EXPECT_THROW((void)table_->dedup(10), std::runtime_error);
+  ASSERT_TRUE(kept);
+  EXPECT_FALSE(kept->inTable());
+  EXPECT_EQ(liveHandles, 1);
+  rec_->onInsert = nullptr;
+  auto fresh = table_->dedup(10);  // a new entry, unrelated to the kept one
+  EXPECT_NE(fresh.ptr(), kept.ptr());
+  kept = nullptr;
+  EXPECT_EQ(liveHandles, 1);
+  EXPECT_EQ(table_->lookup(10), fresh.ptr());
+  EXPECT_EQ(rec_->log, (Log{"insert 10", "insert 10"}));
+}
+
+// ---- notification switch ------------------------------------------------------------------
+
+TEST_F(DedupHashTableTest, NotificationOffDeliversNothingAndReportsTheStop) {
+  DedupHashTable const* stopped = nullptr;
+  rec_->onStop = [&](Vorn::Ptr<DedupHashTable const> const& t) { stopped = t.ptr(); };
+  table_->hasNotificationActiveIs(false);
+  EXPECT_EQ(stopped, table_.ptr());
+  table_->hasNotificationActiveIs(false);  // already off: no second stop
+
+  auto h = table_->dedup(11);
+  auto g = table_->dedup(11);
+  EXPECT_EQ(h, g);  // still dedups
+  h = nullptr;
+  g = nullptr;
+  EXPECT_EQ(table_->size(), 0u);
+  EXPECT_EQ(rec_->log, (Log{"stop"}));
+}
+
+TEST_F(DedupHashTableTest, NotificationBackOnDeliversAgain) {
+  table_->hasNotificationActiveIs(false);
+  auto quiet = table_->dedup(12);
+  table_->hasNotificationActiveIs(true);
+  auto loud = table_->dedup(13);
+  quiet = nullptr;  // removed while on, though inserted while off
+  loud = nullptr;
+  EXPECT_EQ(rec_->log, (Log{"stop", "insert 13", "remove 12", "remove 13"}));
+}
+
+TEST_F(DedupHashTableTest, TableWithoutANotifieeStillDedups) {
+  auto bare = Vorn::make<IntTable>(nullptr);
+  auto a = bare->dedup(1);
+  auto b = bare->dedup(1);
+  EXPECT_EQ(a, b);
+  bare->hasNotificationActiveIs(false);
+  a = nullptr;
+  b = nullptr;
+  EXPECT_EQ(bare->size(), 0u);
+  EXPECT_EQ(liveHandles, 0);
+}
+
+// ---- table going first -------------------------------------------------------------------
+
+TEST_F(DedupHashTableTest, DestroyedTableStopsFirstThenOrphansOutstandingHandles) {
+  auto a = table_->dedup(20);
+  auto b = table_->dedup(21);
+  std::size_t sizeAtStop = 0;
+  IntHandle const* foundAtStop = nullptr;
+  rec_->onStop = [&](Vorn::Ptr<DedupHashTable const> const& t) {
+    auto const* it = static_cast<IntTable const*>(t.ptr());
+    sizeAtStop = it->size();
+    foundAtStop = it->lookup(20);
+  };
+  table_ = nullptr;
+  EXPECT_EQ(sizeAtStop, 2u);
+  EXPECT_EQ(foundAtStop, a.ptr());
+  EXPECT_FALSE(a->inTable());
+  EXPECT_EQ(liveHandles, 2);
+  a = nullptr;
+  b = nullptr;
+  EXPECT_EQ(liveHandles, 0);
+  EXPECT_EQ(rec_->log, (Log{"insert 20", "insert 21", "stop"}));
+}
+
+TEST_F(DedupHashTableTest, DestroyedTableWithNotificationOffGivesNoSecondStop) {
+  auto a = table_->dedup(22);
+  table_->hasNotificationActiveIs(false);
+  table_ = nullptr;
+  a = nullptr;
+  EXPECT_EQ(rec_->log, (Log{"insert 22", "stop"}));
+}
+
+TEST_F(DedupHashTableTest, HandleReleasedDuringTheStopOfADyingTableGoesQuietly) {
+  auto a = table_->dedup(23);
+  rec_->onStop = [&](Vorn::Ptr<DedupHashTable const> const&) { a = nullptr; };
+  table_ = nullptr;
+  EXPECT_FALSE(a);
+  EXPECT_EQ(liveHandles, 0);
+  EXPECT_EQ(rec_->log, (Log{"insert 23", "stop"}));
+}
+
+// ---- the membership table ----------------------------------------------------------------
+
+TEST(MembershipDedupTableTest, MembershipsSharePerSourceGroupAndInterface) {
+  using Routing::Gmp::MembershipDedupTable;
+  using Routing::Gmp::Brim::RouteIntfKey;
+  struct Counter : DedupHashTableLifeTimeNotifiee {
+    void handleInsert(Vorn::Ptr<DedupHandle> const&) const override { ++inserts; }
+    void handleRemove(DedupHandle*) const override { ++removes; }
+    mutable int inserts = 0;
+    mutable int removes = 0;
+  };
+  auto counter = Vorn::make<Counter>();
+  auto table = Vorn::make<MembershipDedupTable>(counter);
+  auto any = Wirl::IpGenAddr::v4(0);
+  auto group = *Wirl::IpGenAddr::fromString("239.1.1.1");
+  RouteIntfKey k10(any, group, Wirl::VlanIntfId::vlanIdToIntfId(10));
+  RouteIntfKey k20(any, group, Wirl::VlanIntfId::vlanIdToIntfId(20));
+
+  auto a = table->dedup(k10);
+  auto b = table->dedup(RouteIntfKey(any, group, Wirl::VlanIntfId::vlanIdToIntfId(10)));
+  auto c = table->dedup(k20);
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, c);
+  EXPECT_EQ(a->key(), k10);
+  EXPECT_EQ(counter->inserts, 2);
+  a = nullptr;
+  b = nullptr;
+  EXPECT_EQ(counter->removes, 1);
+  EXPECT_EQ(table->lookup(k10), nullptr);
+  EXPECT_EQ(table->lookup(k20), c.ptr());
+}
+
+}  // namespace

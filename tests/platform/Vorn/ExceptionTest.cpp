@@ -1,0 +1,103 @@
+// Framework exceptions and VORN_ASSERT: what a failure says, and that the
+// test handler can turn a failed assertion into an exception.
+#include "Vorn/Exception.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Installs a handler for one scope and puts the previous one back.
+class AssertionHandlerScope {
+ public:
+  explicit AssertionHandlerScope(Vorn::AssertionHandler h) : saved_(Vorn::assertionHandlerIs(h)) {}
+  ~AssertionHandlerScope() { Vorn::assertionHandlerIs(saved_); }
+
+ private:
+  Vorn::AssertionHandler saved_;
+};
+
+bool contains(std::string const& s, std::string const& part) { return s.find(part) != std::string::npos; }
+
+TEST(VornExceptionTest, NullArgumentNamesTypeAndAttribute) {
+  try {
+    throw Vorn::MutatorNullArgumentException("Irb::Pim::VlanSm", "groupMembership");
+  } catch (Corvo::Exception const& e) {
+    auto const* n = dynamic_cast<Vorn::MutatorNullArgumentException const*>(&e);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->type(), "Irb::Pim::VlanSm");
+    EXPECT_EQ(n->attribute(), "groupMembership");
+    EXPECT_TRUE(contains(e.msg(), "'Irb::Pim::VlanSm'")) << e.msg();
+    EXPECT_TRUE(contains(e.msg(), "'groupMembership'")) << e.msg();
+    EXPECT_STREQ(e.what(), e.msg().c_str());
+  }
+}
+
+TEST(VornExceptionTest, ReinstantiationNamesAttributeAndWhatDiffers) {
+  Vorn::ReinstantiationException const e("vlan", "join");
+  EXPECT_EQ(e.attribute(), "vlan");
+  EXPECT_TRUE(contains(e.msg(), "'vlan'")) << e.msg();
+  EXPECT_TRUE(contains(e.msg(), "join")) << e.msg();
+}
+
+int checks = 0;
+bool counted(bool v) {
+  ++checks;
+  return v;
+}
+
+TEST(VornAssertTest, ThrowingHandlerReportsTheConditionAndWhere) {
+  AssertionHandlerScope scope(&Vorn::throwingAssertionHandler);
+  int const key = 3;
+  int const expected = 4;
+  try {
+    VORN_ASSERT(key == expected, "fwkKey() == KeyFunktor()( _value )");
+    ADD_FAILURE() << "a failed assertion must not fall through";
+  } catch (Vorn::AssertionFailure const& e) {
+    EXPECT_EQ(e.condition(), "fwkKey() == KeyFunktor()( _value )");
+    EXPECT_TRUE(contains(e.msg(), "ExceptionTest.cpp:")) << e.msg();
+  }
+}
+
+TEST(VornAssertTest, ConditionIsEvaluatedOnceAndPassingDoesNothing) {
+  AssertionHandlerScope scope(&Vorn::throwingAssertionHandler);
+  checks = 0;
+  EXPECT_NO_THROW(VORN_ASSERT(counted(true), "passes"));
+  EXPECT_EQ(checks, 1);
+  EXPECT_THROW(VORN_ASSERT(counted(false), "fails"), Vorn::AssertionFailure);
+  EXPECT_EQ(checks, 2);
+}
+
+TEST(VornAssertTest, WithoutTextTheFailureNamesTheSourceCondition) {
+  AssertionHandlerScope scope(&Vorn::throwingAssertionHandler);
+  int const size = 2;
+  for (char const* text : {static_cast<char const*>(nullptr), ""}) {
+    try {
+      VORN_ASSERT(size > 5, text);
+      ADD_FAILURE() << "did not fire";
+    } catch (Vorn::AssertionFailure const& e) {
+      EXPECT_EQ(e.condition(), "size > 5");
+    }
+  }
+}
+
+TEST(VornAssertTest, InstallingAHandlerReturnsThePreviousOne) {
+  Vorn::AssertionHandler const original = Vorn::assertionHandlerIs(&Vorn::throwingAssertionHandler);
+  EXPECT_EQ(Vorn::assertionHandlerIs(original), &Vorn::throwingAssertionHandler);
+  EXPECT_EQ(Vorn::assertionHandlerIs(original), original);
+}
+
+void quietHandler(char const*, char const*, int) {}
+
+TEST(VornAssertDeathTest, DefaultHandlerAbortsNamingTheCondition) {
+  AssertionHandlerScope scope(nullptr);
+  EXPECT_DEATH(VORN_ASSERT(1 + 1 == 3, "arithmetic holds"), "assertion failed: arithmetic holds");
+}
+
+TEST(VornAssertDeathTest, HandlerThatReturnsStillAborts) {
+  AssertionHandlerScope scope(&quietHandler);
+  EXPECT_DEATH(VORN_ASSERT(false, "must stop"), "assertion failed: must stop");
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+// The two state machines that fill the VPN path's own statuses: the inverse
+// SBD view and the reduced tunnel VLAN group status.
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "external/IpTunnelVlanGroupReduceSm.h"
+#include "Corvo/Exception.h"
+#include "external/SbdToVlanSm.h"
+#include "support/Inputs.h"
+
+namespace {
+
+using Bridging::VlanId;
+using Irb::Multicast::McastIrbStatus;
+using Irb::Multicast::SbdToVlanSm;
+using Irb::Multicast::SbdToVlanStatus;
+using Irb::Multicast::VlanToSbd;
+using Routing::Multicast::IpTunnelVlanGroupReduceSm;
+using Routing::Multicast::IpTunnelVlanGroupStatus;
+using TestSupport::key;
+using TestSupport::route;
+
+std::set<unsigned> members(SbdToVlanStatus const& s, unsigned short sbd) {
+  std::set<unsigned> out;
+  if (auto state = s.sbdVlanState(sbd))
+    for (VlanId v : state->vlanId()) out.insert(v.value());
+  return out;
+}
+
+// Counts notifications of one attribute of one entity.
+template <class T>
+class Counter : public Vorn::NotifieeConstOf<T> {
+ public:
+  explicit Counter(Vorn::Ptr<T const> const& n) {
+    this->notifierIs(n);
+    this->isRegisteredNotifieeIs(true);
+    this->hasNotificationActiveIs(true);
+  }
+  void onAttribute(Vorn::AttributeId, Vorn::Key const&) override { ++count; }
+  int count = 0;
+};
+
+class SbdToVlanSmTest : public ::testing::Test {
+ protected:
+  Vorn::Ptr<McastIrbStatus> irb = McastIrbStatus::mcastIrbStatusIs();
+  Vorn::Ptr<SbdToVlanStatus> sbd = SbdToVlanStatus::sbdToVlanStatusIs();
+};
+
+TEST_F(SbdToVlanSmTest, StartUpBuildsTheInverseOfExistingEntries) {
+  irb->vlanToSbdIs({10, 4000});
+  irb->vlanToSbdIs({11, 4000});
+  irb->vlanToSbdIs({20, 3000});
+  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{10, 11}));
+  EXPECT_EQ(members(*sbd, 3000), (std::set<unsigned>{20}));
+  EXPECT_EQ(sbd->sbdVlanState().size(), 2u);
+}
+
+TEST_F(SbdToVlanSmTest, MovingAVlanChangesTheExistingStatesInPlace) {
+  irb->vlanToSbdIs({10, 4000});
+  irb->vlanToSbdIs({11, 4000});
+  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  auto state4000 = sbd->sbdVlanState(4000);
+  Counter<Irb::Multicast::SbdVlanState> memberChanges(state4000);
+
+  irb->vlanToSbdIs({11, 3000});
+  EXPECT_EQ(sbd->sbdVlanState(4000), state4000) << "the state object is kept";
+  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{10}));
+  EXPECT_EQ(members(*sbd, 3000), (std::set<unsigned>{11}));
+  EXPECT_EQ(memberChanges.count, 1);
+}
+
+TEST_F(SbdToVlanSmTest, LastMemberLeavingRemovesTheState) {
+  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  irb->vlanToSbdIs({10, 4000});
+  ASSERT_EQ(members(*sbd, 4000), (std::set<unsigned>{10}));
+  irb->vlanToSbdDel(10);
+  EXPECT_FALSE(sbd->sbdVlanState(4000));
+  irb->vlanToSbdIs({10, 4000});
+  irb->vlanToSbdIs(VlanToSbd{10, 1});  // the "no SBD VLAN" value
+  EXPECT_FALSE(sbd->sbdVlanState(4000));
+}
+
+TEST_F(SbdToVlanSmTest, NotificationOffStopsFollowing) {
+  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  sm->hasNotificationActiveIs(false);
+  irb->vlanToSbdIs({10, 4000});
+  EXPECT_FALSE(sbd->sbdVlanState(4000));
+  sm->hasNotificationActiveIs(true);
+  irb->vlanToSbdIs({11, 4000});
+  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{11}));
+}
+
+TEST_F(SbdToVlanSmTest, ArmedCorruptionIsLeftForTheLibraryReaders) {
+  irb->vlanToSbdTable().corruptNextReadIs(true);
+  irb->vlanToSbdIs({10, 4000});
+  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{10}));
+  EXPECT_TRUE(irb->vlanToSbdTable().corruptNextRead());
+  EXPECT_THROW(irb->vlanToSbd(10), Corvo::CorruptionDetectedException);
+  EXPECT_EQ(irb->vlanToSbd(10), (VlanToSbd{10, 4000}));
+}
+
+class ReduceSmTest : public ::testing::Test {
+ protected:
+  Vorn::Ptr<IpTunnelVlanGroupStatus> in = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+  Vorn::Ptr<IpTunnelVlanGroupStatus> reduced = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs(
+      stringValue(Routing::Multicast::irbRemoteReduced()));
+  Vorn::Ptr<IpTunnelVlanGroupReduceSm> start() {
+    return IpTunnelVlanGroupReduceSm::IpTunnelVlanGroupReduceSmIs(in, nullptr, nullptr, nullptr, reduced);
+  }
+  std::set<Routing::Multicast::UnderlayRoute> routes(Routing::Multicast::OverlayVlanGroup const& k) {
+    std::set<Routing::Multicast::UnderlayRoute> out;
+    if (auto m = reduced->vlanToMulticastGroup(k))
+      for (auto const& r : m->multicastGroup()) out.insert(r);
+    return out;
+  }
+};
+
+TEST_F(ReduceSmTest, CopiesMappingsAndRoutesAtStartAndRemovesStaleOnes) {
+  TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.2")});
+  TestSupport::map(*in, 10, "", {route("10.0.0.1", "225.1.1.9")});
+  TestSupport::map(*reduced, 99, "239.9.9.9", {route("10.0.0.1", "225.9.9.9")});
+  auto sm = start();
+  EXPECT_EQ(reduced->vlanToMulticastGroup().size(), 2u);
+  EXPECT_EQ(routes(key(10, "239.1.1.1")).size(), 2u);
+  EXPECT_EQ(routes(key(10, "")), (std::set{route("10.0.0.1", "225.1.1.9")}));
+  EXPECT_FALSE(reduced->vlanToMulticastGroup(key(99, "239.9.9.9")));
+}
+
+TEST_F(ReduceSmTest, FollowsRouteChangesInPlace) {
+  auto m = TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  auto sm = start();
+  auto copy = reduced->vlanToMulticastGroup(key(10, "239.1.1.1"));
+  ASSERT_TRUE(copy);
+  m->multicastGroupIs(route("10.0.0.2", "225.1.1.2"));
+  m->multicastGroupDel(route("10.0.0.1", "225.1.1.1"));
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")), copy) << "the same reduced object";
+  EXPECT_EQ(routes(key(10, "239.1.1.1")), (std::set{route("10.0.0.2", "225.1.1.2")}));
+}
+
+TEST_F(ReduceSmTest, FollowsMappingsAddedReplacedAndRemoved) {
+  auto sm = start();
+  TestSupport::map(*in, 20, "ff3e::1", {route("2001:db8::1", "ff3e::99")});
+  EXPECT_EQ(routes(key(20, "ff3e::1")).size(), 1u);
+
+  // Another object under the same key, with other routes.
+  auto other = Routing::Multicast::VlanToMulticastGroup::vlanToMulticastGroupIs(key(20, "ff3e::1"));
+  other->multicastGroupIs(route("2001:db8::2", "ff3e::98"));
+  in->vlanToMulticastGroupIs(other);
+  EXPECT_EQ(routes(key(20, "ff3e::1")), (std::set{route("2001:db8::2", "ff3e::98")}));
+  other->multicastGroupIs(route("2001:db8::3", "ff3e::97"));
+  EXPECT_EQ(routes(key(20, "ff3e::1")).size(), 2u) << "the new object is followed";
+
+  TestSupport::unmap(*in, 20, "ff3e::1");
+  EXPECT_TRUE(reduced->vlanToMulticastGroup().empty());
+}
+
+TEST_F(ReduceSmTest, DroppingTheMachineStopsFollowing) {
+  auto sm = start();
+  sm = nullptr;
+  TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  EXPECT_TRUE(reduced->vlanToMulticastGroup().empty());
+}
+
+}  // namespace
