@@ -78,6 +78,8 @@ bool TaskScheduler::runSlice() {
 }
 
 std::size_t TaskScheduler::runUntilIdle(std::size_t maxSlices) {
+  Vorn::Ptr<TaskScheduler> self;  // held across slices, as in runSlice()
+  if (references() > 0) self = this;
   std::size_t ran = 0;
   while (ran < maxSlices && runSlice()) ++ran;
   return ran;

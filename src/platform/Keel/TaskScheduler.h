@@ -19,7 +19,8 @@
 //     when a task is queued (tasks are queued from constructors, while the
 //     owner's count is still zero). While a task runs, if its keep-alive owner
 //     has a nonzero count, the scheduler holds a Ptr to the owner until run()
-//     returns; it also holds itself alive for the slice if it is counted.
+//     returns. The scheduler also holds itself (if counted) for the whole of
+//     runSlice() / runUntilIdle(), so a task may drop its last reference.
 //   - Yield budget: each slice allows `sliceBudget()` items (default 1024, 0 =
 //     unlimited); with `randomBudgetIs(seed, max)` each slice draws its budget
 //     uniformly in [1, max] from a seeded PRNG (same seed, same sequence).

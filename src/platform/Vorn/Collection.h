@@ -21,10 +21,12 @@
 //   for (auto it = set.lowerBound(bookmark); it != set.end(); ++it) ...
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
+#include <type_traits>
 #include <utility>
 
 namespace Vorn {
@@ -41,12 +43,15 @@ class StableIterator {
 
   StableIterator() = default;
   StableIterator(Container const* c, std::uint64_t const* removals, Underlying it)
-      : c_(c), removals_(removals), seen_(*removals), it_(it) {
+      : c_(c), removals_(removals), seen_(*removals), synced_(*removals), it_(it) {
     if (it_ != c_->end()) key_ = KeyOf()(*it_);
   }
 
+  // After the current element was removed this is the element that follows
+  // it (which the walk still visits next).
   value_type const& operator*() const {
     resync();
+    assert(it_ != c_->end() && "dereferencing a walk whose element and all after it were removed");
     return *it_;
   }
   value_type const* operator->() const { return &**this; }
@@ -54,8 +59,8 @@ class StableIterator {
   StableIterator& operator++() {
     if (*removals_ != seen_) {
       // Something was removed since the last step, maybe the current element:
-      // continue after its key.
-      seen_ = *removals_;
+      // continue after its key (a read in between may have moved it_).
+      seen_ = synced_ = *removals_;
       it_ = c_->upper_bound(*key_);
     } else {
       ++it_;
@@ -74,15 +79,19 @@ class StableIterator {
   bool operator==(std::nullptr_t) const { return atEnd(); }
 
  private:
+  // Re-finds the element for a read after a removal. The step still goes by
+  // key (seen_ is left alone): if the current element went, it_ now sits on
+  // the next one, and a plain ++it_ would skip it.
   void resync() const {
-    if (*removals_ != seen_) {
-      seen_ = *removals_;
+    if (*removals_ != synced_) {
+      synced_ = *removals_;
       it_ = c_->lower_bound(*key_);
     }
   }
   Container const* c_ = nullptr;
   std::uint64_t const* removals_ = nullptr;
-  mutable std::uint64_t seen_ = 0;
+  std::uint64_t seen_ = 0;            // removals at the last step
+  mutable std::uint64_t synced_ = 0;  // removals at the last re-find of it_
   mutable Underlying it_{};
   std::optional<Key> key_;
 };

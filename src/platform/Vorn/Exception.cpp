@@ -20,6 +20,8 @@ void throwingAssertionHandler(char const* condition, char const* file, int line)
 }
 
 void assertionFailed(char const* condition, char const* file, int line) {
+  if (!condition) condition = "(no condition text)";
+  if (!file) file = "?";
   if (currentHandler) currentHandler(condition, file, line);
   std::fprintf(stderr, "assertion failed: %s (%s:%d)\n", condition, file, line);
   std::abort();

@@ -66,9 +66,17 @@ void throwingAssertionHandler(char const* condition, char const* file, int line)
 
 [[noreturn]] void assertionFailed(char const* condition, char const* file, int line);
 
+namespace detail {
+// The text a failed VORN_ASSERT reports: the given text, or the condition's
+// source text when none (null or empty) was given.
+constexpr char const* assertionText(char const* text, char const* source) noexcept {
+  return text && *text ? text : source;
+}
+}  // namespace detail
+
 }  // namespace Vorn
 
-#define VORN_ASSERT(cond, text)                               \
-  do {                                                        \
-    if (!(cond)) ::Vorn::assertionFailed(text, __FILE__, __LINE__); \
+#define VORN_ASSERT(cond, text)                                                                   \
+  do {                                                                                            \
+    if (!(cond)) ::Vorn::assertionFailed(::Vorn::detail::assertionText(text, #cond), __FILE__, __LINE__); \
   } while (0)

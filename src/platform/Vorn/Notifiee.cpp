@@ -52,7 +52,9 @@ void NotifieeList::deliver(AttributeId attribute, Key const& key) {
   std::size_t const n = list_.size();
   for (std::size_t i = 0; i < n; ++i) {
     PtrInterface::NotifieeConst* r = list_[i];
-    if (!r || !r->hasNotificationActive()) continue;
+    // A reactor marked for deletion never receives, even one that was marked
+    // before it had a notifier (its activity was then left as it was).
+    if (!r || !r->hasNotificationActive() || r->isZombie()) continue;
     Ptr<PtrInterface::NotifieeConst> keepAlive;
     if (r->references() > 0) keepAlive = r;
     r->onAttribute(attribute, key);

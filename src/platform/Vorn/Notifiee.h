@@ -9,8 +9,9 @@
 //   `onAttribute(attribute, key)` synchronously, before the mutator returns.
 //
 //   The zombie mark: `vornDoZombieReactors(true)` marks a reactor for deletion
-//   (it stops receiving; subclasses run their final pass there). The
-//   destructor of a reactor that was never marked runs that step itself.
+//   (it receives nothing while marked; subclasses run their final pass there). The
+//   destructor of a reactor class that has a final pass calls
+//   vornDoZombieReactors(true) itself, so an unmarked reactor still runs it.
 //
 // GUARANTEES
 //   - Registration is owned by the reactor: a reactor that goes away leaves

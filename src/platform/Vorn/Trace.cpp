@@ -77,6 +77,7 @@ void TraceHandle::write(int level, char const* file, int line, char const* funct
   }
   std::ostream& out = st.file ? static_cast<std::ostream&>(*st.file) : std::cerr;
   out << formatTraceLine(tl) << '\n';
+  if (st.file) st.file->flush();  // a trace must survive an abort
 }
 
 std::string formatTraceLine(TraceLine const& l) {
@@ -97,6 +98,7 @@ std::uint16_t parseTraceLevels(std::string_view levels) {
     mask |= m;
     if (comma == std::string_view::npos) break;
     levels.remove_prefix(comma + 1);
+    if (levels.empty()) return 0;  // a trailing comma lists nothing
   }
   return mask;
 }

@@ -52,7 +52,10 @@ class TraceHandle {
   TraceHandle& operator=(TraceHandle const&) = delete;
 
   std::string const& name() const noexcept { return name_; }
-  bool enabled(int level) const noexcept { return (mask_ >> level) & 1u; }
+  // Levels outside 0-15 are never enabled.
+  bool enabled(int level) const noexcept {
+    return static_cast<unsigned>(level) < 16u && ((mask_ >> level) & 1u);
+  }
   std::uint16_t levels() const noexcept { return mask_; }
   void levelsIs(std::uint16_t mask) noexcept { mask_ = mask; }
 

@@ -14,13 +14,15 @@
 
 namespace {
 
-// A small entity shaped like the real ones: a keyed collection plus a scalar,
-// each mutator notifying after an effective change, as its last step (the
-// notification may release the entity).
+// A small entity shaped like the real ones: keyed collections changed through
+// the Entity helpers (notify after each effective change) plus a scalar
+// notified by hand, as the last step of its mutator (the notification may
+// release the entity).
 class Box : public Vorn::Entity {
  public:
   static constexpr Vorn::AttributeId attrItem = 1;
   static constexpr Vorn::AttributeId attrLabel = 2;
+  static constexpr Vorn::AttributeId attrTag = 3;
   static inline int live = 0;
 
   static Vorn::Ptr<Box> boxIs() {
@@ -32,13 +34,18 @@ class Box : public Vorn::Entity {
   ~Box() override { --live; }
 
   int const* item(int k) const { return items_.find(k); }
+  int const* firstItemKey() const { return items_.firstKey(); }
   std::size_t itemCount() const { return items_.size(); }
-  void itemIs(int k, int v) {
-    if (items_.set(k, v)) notify(attrItem, Vorn::Key(k));
-  }
-  void itemDel(int k) {
-    if (items_.erase(k)) notify(attrItem, Vorn::Key(k));
-  }
+  void itemIs(int const& k, int v) { setIn(items_, attrItem, k, v); }
+  int itemDel(int const& k) { return takeFrom(items_, attrItem, k); }
+  void itemDelAll() { takeAllFrom(items_, attrItem); }
+
+  bool tag(int k) const { return tags_.contains(k); }
+  int const* firstTag() const { return tags_.firstKey(); }
+  void tagIs(int k) { insertIn(tags_, attrTag, k); }
+  void tagDel(int const& k) { eraseFrom(tags_, attrTag, k); }
+  void tagDelAll() { eraseAllFrom(tags_, attrTag); }
+
   std::string const& label() const { return label_; }
   void labelIs(std::string const& l) {
     if (l == label_) return;
@@ -48,6 +55,7 @@ class Box : public Vorn::Entity {
 
  private:
   Vorn::KeyedMap<int, int> items_;
+  Vorn::KeyedSet<int> tags_;
   std::string label_;
 };
 
@@ -64,7 +72,10 @@ class Recorder : public Vorn::NotifieeConstOf<Box> {
   ~Recorder() override { --live; }
 
   void onAttribute(Vorn::AttributeId a, Vorn::Key const& key) override {
-    log_->push_back(name_ + ":" + (a == Box::attrLabel ? std::string("label") : std::to_string(*key.get<int>())));
+    std::string const what = a == Box::attrLabel ? std::string("label")
+                             : a == Box::attrTag ? "tag" + std::to_string(*key.get<int>())
+                                                 : std::to_string(*key.get<int>());
+    log_->push_back(name_ + ":" + what);
     if (action) action(*this, a, key);
   }
 
@@ -380,6 +391,65 @@ TEST_F(NotifieeTest, HandlerRemovingTheElementItWasToldAbout) {
   box->itemIs(8, 1);
   EXPECT_EQ(take(), (Log{"A:8", "A:8", "B:8", "B:8"}));
   EXPECT_EQ(box->itemCount(), 0u);
+}
+
+TEST_F(NotifieeTest, RemovingEverythingNotifiesEachElementAfterItGoes) {
+  auto a = watch("A");
+  for (int k : {3, 1, 2}) box->itemIs(k, k);
+  take();
+  std::vector<bool> presentWhenTold;
+  a->action = [&](Recorder& self, Vorn::AttributeId, Vorn::Key const& key) {
+    presentWhenTold.push_back(self.notifierRaw()->item(*key.get<int>()) != nullptr);
+  };
+  box->itemDelAll();
+  EXPECT_EQ(take(), (Log{"A:1", "A:2", "A:3"}));
+  EXPECT_EQ(presentWhenTold, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(box->itemCount(), 0u);
+}
+
+TEST_F(NotifieeTest, RemovingEverythingWhileHandlersAddAndRemoveEndsEmpty) {
+  auto a = watch("A");
+  for (int k : {1, 2, 3}) box->itemIs(k, k);
+  take();
+  a->action = [&](Recorder&, Vorn::AttributeId, Vorn::Key const& key) {
+    if (*key.get<int>() != 1) return;
+    box->itemDel(3);     // a later element goes from under the loop
+    box->itemIs(5, 5);  // and a new one appears
+  };
+  box->itemDelAll();
+  EXPECT_EQ(take(), (Log{"A:1", "A:3", "A:5", "A:2", "A:5"}));
+  EXPECT_EQ(box->itemCount(), 0u);
+}
+
+TEST_F(NotifieeTest, RemovingByAReferenceIntoTheRemovedElement) {
+  auto a = watch("A");
+  box->itemIs(4, 40);
+  box->tagIs(6);
+  take();
+  std::vector<int> keys;
+  a->action = [&](Recorder&, Vorn::AttributeId, Vorn::Key const& key) { keys.push_back(*key.get<int>()); };
+  // The key argument lives in the element being removed.
+  EXPECT_EQ(box->itemDel(*box->firstItemKey()), 40);
+  box->tagDel(*box->firstTag());
+  EXPECT_EQ(keys, (std::vector<int>{4, 6}));
+  EXPECT_EQ(box->itemDel(4), 0) << "removing an absent key gives the default value";
+  EXPECT_EQ(take(), (Log{"A:4", "A:tag6"}));
+}
+
+TEST_F(NotifieeTest, SetMembershipNotifiesOnlyEffectiveChanges) {
+  auto a = watch("A");
+  box->tagIs(2);
+  box->tagIs(2);
+  box->tagIs(1);
+  box->tagDel(9);
+  EXPECT_EQ(take(), (Log{"A:tag2", "A:tag1"}));
+  a->action = [&](Recorder&, Vorn::AttributeId, Vorn::Key const& key) {
+    if (*key.get<int>() == 1) box->tagDel(2);
+  };
+  box->tagDelAll();
+  EXPECT_EQ(take(), (Log{"A:tag1", "A:tag2"}));
+  EXPECT_FALSE(box->tag(1));
+  EXPECT_FALSE(box->tag(2));
 }
 
 TEST_F(NotifieeTest, EntityWithNotificationOffDeliversNothing) {
