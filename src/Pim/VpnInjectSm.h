@@ -1,0 +1,271 @@
+// The VPN inject path: the walk-based reviewer and its per-mapping reactor.
+//
+// OVERVIEW
+//   VpnInjectReviewSm              drains the shared OverlayChangeSet in slices
+//                                  on the agent's TaskScheduler. For every
+//                                  changed overlay VLAN group it asks the
+//                                  membership collection whether the group (and
+//                                  the VLAN as a whole) is wanted, trying the
+//                                  VLANs an SBD VLAN serves when the VLAN itself
+//                                  has no member, and hands the verdict to the
+//                                  mapping's reactor.
+//   VpnInjectReviewSm::
+//     VlanToMulticastGroup         one per mapping of the tunnel VLAN group
+//                                  status. While its `overlayMembership` is
+//                                  true it holds a Join dedup handle for every
+//                                  underlay route of the mapping, none while
+//                                  false; the Join writer of the dedup table
+//                                  turns handles into Joins.
+//
+// GUARANTEES
+//   - A `changed` bump of the change set schedules a walk; a walk runs only
+//     once the reviewer is initialized and resumes at its bookmark after a
+//     yield. Every key in the set is reviewed and removed.
+//   - A VLAN's verdict goes to every reactor of the VLAN keyed by a group that
+//     is not specific (no family, 0.0.0.0, ::), evaluated once per slice.
+//   - A new mapping queues its own key for review; a route added while the flag
+//     is true is injected at once, a route removed is withdrawn at once.
+//     Re-pointing a reactor to another object of the same key acts on exactly
+//     the routes that differ. Turning the flag false leaves no handle held.
+//   - Teardown releases every handle; Joins shared through the dedup table
+//     stay while another holder keeps them.
+//
+// WARNING
+//   Single event thread: notifications and walk slices never overlap. The
+//   reviewer must be held by a Vorn::Ptr (VpnInjectReviewSmIs) and needs a
+//   change set and a tunnel VLAN group status.
+//
+// TYPICAL USAGE
+//   auto sm = VpnInjectReviewSm::VpnInjectReviewSmIs(scheduler, coll, tunnelStatus,
+//                                                    changeSet, sbdToVlanStatus, dedupTable);
+//   scheduler->runUntilIdle();   // first walk: every mapping reviewed
+#pragma once
+
+#include <cstdint>
+
+#include "Brim/MembershipDedupTable.h"
+#include "Keel/TaskScheduler.h"
+#include "Keel/WalkSmBase.h"
+#include "Pim/OverlayMembershipSm.h"
+#include "Vorn/Collection.h"
+#include "Vorn/Notifiee.h"
+#include "model/Bridging.h"
+#include "model/IpTunnelVlanGroupStatus.h"
+#include "model/McastIrbStatus.h"
+#include "model/RoutingTypes.h"
+
+namespace Irb::Multicast::Egress {
+
+class VpnInjectReviewSm : public Keel::WalkSmBase {
+ public:
+  class VlanToMulticastGroup;
+  class VornTunnelVlanGroupStatus;
+  class VornChangeSet;
+
+  using OverlayVlanGroup = Routing::Multicast::OverlayVlanGroup;
+  using Mapping = Routing::Multicast::VlanToMulticastGroup;
+  using VlanToMulticastGroupColl = Vorn::KeyedMap<OverlayVlanGroup, Vorn::Ptr<VlanToMulticastGroup>>;
+
+  static constexpr Keel::TaskPriority kTaskPriority = 2;
+
+  VpnInjectReviewSm(Vorn::Ptr<Keel::TaskScheduler> const& scheduler,
+                    Vorn::Ptr<MembershipJoinStatusColl const> const& membershipJoinStatusColl,
+                    Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const> const& tunnelVlanGroupStatus,
+                    Vorn::Ptr<OverlayChangeSet> const& changeSet,
+                    Vorn::Ptr<Irb::Multicast::SbdToVlanStatus const> const& sbdToVlanStatus,
+                    Vorn::Ptr<Routing::Gmp::MembershipDedupTable> const& underlayInjectDedupTable);
+  ~VpnInjectReviewSm() override;
+
+  // Allocates, constructs and switches notification on.
+  static Vorn::Ptr<VpnInjectReviewSm> VpnInjectReviewSmIs(
+      Vorn::Ptr<Keel::TaskScheduler> const& scheduler,
+      Vorn::Ptr<MembershipJoinStatusColl const> const& membershipJoinStatusColl,
+      Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const> const& tunnelVlanGroupStatus,
+      Vorn::Ptr<OverlayChangeSet> const& changeSet,
+      Vorn::Ptr<Irb::Multicast::SbdToVlanStatus const> const& sbdToVlanStatus,
+      Vorn::Ptr<Routing::Gmp::MembershipDedupTable> const& underlayInjectDedupTable);
+
+  // ---- inputs -------------------------------------------------------------------
+  Vorn::Ptr<MembershipJoinStatusColl const> const& membershipJoinStatusColl() const noexcept {
+    return membershipJoinStatusColl_;
+  }
+  // The observed tunnel VLAN group status, or null.
+  Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const> tunnelVlanGroupStatus() const;
+  // The observed change set, or null. The reviewer drains it, so it is handed
+  // out as given (mutable).
+  Vorn::Ptr<OverlayChangeSet> changeSet() const;
+  Vorn::Ptr<Irb::Multicast::SbdToVlanStatus const> const& sbdToVlanStatus() const noexcept {
+    return sbdToVlanStatus_;
+  }
+  Vorn::Ptr<Routing::Gmp::MembershipDedupTable> const& underlayInjectDedupTable() const noexcept {
+    return underlayInjectDedupTable_;
+  }
+  // The input reactors (null once detached).
+  VornTunnelVlanGroupStatus* vornTunnelVlanGroupStatus() const noexcept { return vornTunnelVlanGroupStatus_.ptr(); }
+  VornChangeSet* vornChangeSet() const noexcept { return vornChangeSet_.ptr(); }
+
+  // Detach an input reactor (zombie, back link cleared, notifications off);
+  // return the entity it observed.
+  Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const> tunnelVlanGroupStatusDel();
+  Vorn::Ptr<OverlayChangeSet const> changeSetDel();
+
+  // ---- per-mapping reactors -------------------------------------------------------
+  VlanToMulticastGroupColl const& vornVlanToMulticastGroup() const noexcept { return vornVlanToMulticastGroup_; }
+  VlanToMulticastGroup* vornVlanToMulticastGroup(OverlayVlanGroup const& key) const;
+  // Creates the reactor of the mapping's key, re-points the existing one to
+  // this mapping, or does nothing when it already observes it. Null raises
+  // MutatorNullArgumentException.
+  void vlanToMulticastGroupIs(Vorn::Ptr<Mapping const> const& mapping);
+  // Removes the reactor of `key` (its handles are released); returns the
+  // mapping it observed, or null.
+  Vorn::Ptr<Mapping const> vlanToMulticastGroupDel(OverlayVlanGroup const& key);
+  void vlanToMulticastGroupDelAll();
+
+  // ---- walk state --------------------------------------------------------------------
+  OverlayVlanGroup const& bookmark() const noexcept { return bookmark_; }
+  void bookmarkIs(OverlayVlanGroup const& bookmark) { bookmark_ = bookmark; }
+  bool initialized() const noexcept { return initialized_; }
+  void initializedIs(bool initialized) { initialized_ = initialized; }
+
+  // Queues every mapped VLAN group, marks the reviewer initialized and
+  // schedules the first walk.
+  void handleInitialized();
+  // A `changed` bump: schedules a walk.
+  void handleChangeSet();
+
+  // The two review steps of the walk.
+  void reviewVlanGroup(OverlayVlanGroup const& vlanGroup);
+  void reviewVlan(Bridging::VlanId vlanId);
+
+  // Walk hooks (called by the walk base; public so that a walk can be driven
+  // one call at a time).
+  Keel::WalkRet walk() override;
+  bool walkStartedNotification() override;
+  void walkFinishedNotification() override;
+  bool allowWalkRestarts() const override { return true; }
+  void traceEvent(Keel::WalkSmBase::TraceEvent event) const override;
+
+  // Order: the walk base, the tunnel VLAN group reactor, the change-set
+  // reactor, every per-mapping reactor.
+  void hasNotificationActiveIs(bool active) override;
+  void vornDoZombieReactors(bool zombie) override;
+
+  char const* fwkType() const override { return "Irb::Multicast::Egress::VpnInjectReviewSm"; }
+
+ private:
+  bool groupActiveWithSbd(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group) const;
+  bool vlanActiveWithSbd(Bridging::VlanId vlanId) const;
+
+  Vorn::Ptr<MembershipJoinStatusColl const> membershipJoinStatusColl_;
+  Vorn::Ptr<VornTunnelVlanGroupStatus> vornTunnelVlanGroupStatus_;
+  Vorn::Ptr<VornChangeSet> vornChangeSet_;
+  Vorn::Ptr<Irb::Multicast::SbdToVlanStatus const> sbdToVlanStatus_;
+  Vorn::Ptr<Routing::Gmp::MembershipDedupTable> underlayInjectDedupTable_;
+  OverlayVlanGroup bookmark_;
+  VlanToMulticastGroupColl vornVlanToMulticastGroup_;
+  bool initialized_ = false;
+};
+
+// Mirrors the status's mappings into the reviewer's per-mapping reactors.
+class VpnInjectReviewSm::VornTunnelVlanGroupStatus
+    : public Vorn::NotifieeConstOf<Routing::Multicast::IpTunnelVlanGroupStatus> {
+ public:
+  VornTunnelVlanGroupStatus(Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const> const& status,
+                            VpnInjectReviewSm* owner);
+  ~VornTunnelVlanGroupStatus() override;
+
+  VpnInjectReviewSm* owner() const noexcept { return owner_; }
+  void ownerIs(VpnInjectReviewSm* owner) noexcept { owner_ = owner; }
+
+  // Re-pointing to another status brings the reactors in line with its
+  // mappings: every mapping is set, reactors of keys it lacks are removed.
+  void notifierIs(Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const> const& status) override;
+  void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
+
+  char const* fwkType() const override {
+    return "Irb::Multicast::Egress::VpnInjectReviewSm::VornTunnelVlanGroupStatus";
+  }
+
+ private:
+  VpnInjectReviewSm* owner_;
+};
+
+// Turns `changed` bumps of the change set into walks.
+class VpnInjectReviewSm::VornChangeSet : public Vorn::NotifieeConstOf<OverlayChangeSet> {
+ public:
+  VornChangeSet(Vorn::Ptr<OverlayChangeSet const> const& changeSet, VpnInjectReviewSm* owner);
+  ~VornChangeSet() override;
+
+  VpnInjectReviewSm* owner() const noexcept { return owner_; }
+  void ownerIs(VpnInjectReviewSm* owner) noexcept { owner_ = owner; }
+
+  // Re-pointing to another, non-null change set schedules a walk.
+  void notifierIs(Vorn::Ptr<OverlayChangeSet const> const& changeSet) override;
+  void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
+
+  char const* fwkType() const override { return "Irb::Multicast::Egress::VpnInjectReviewSm::VornChangeSet"; }
+
+ private:
+  VpnInjectReviewSm* owner_;
+};
+
+// The reactor of one mapping: holds the Join handles of its underlay routes
+// while the overlay VLAN group (or, for a VLAN-wide key, the VLAN) has
+// overlay membership.
+class VpnInjectReviewSm::VlanToMulticastGroup : public Vorn::NotifieeConstOf<Routing::Multicast::VlanToMulticastGroup> {
+ public:
+  using UnderlayRoute = Routing::Multicast::UnderlayRoute;
+  using HandlePtr = Vorn::Ptr<Routing::Gmp::MembershipDeduped const>;
+  using InjectRouteColl = Vorn::KeyedMap<UnderlayRoute, HandlePtr>;
+
+  // Attaches to `mapping`, queues its key for review, then registers.
+  VlanToMulticastGroup(Vorn::Ptr<Mapping const> const& mapping, VpnInjectReviewSm* owner);
+  ~VlanToMulticastGroup() override;
+
+  VpnInjectReviewSm* owner() const noexcept { return owner_; }
+  void ownerIs(VpnInjectReviewSm* owner) noexcept { owner_ = owner; }
+
+  Vorn::Ptr<Mapping const> vlanToMulticastGroup() const { return notifier(); }
+  // Re-points the reactor (see notifierIs).
+  void vlanToMulticastGroupIs(Vorn::Ptr<Mapping const> const& mapping) { notifierIs(mapping); }
+  // The mapping's key, or the null overlay VLAN group without a mapping.
+  OverlayVlanGroup key() const;
+
+  bool overlayMembership() const noexcept { return overlayMembership_; }
+  // The reviewer's verdict; a change runs handleOverlayMembership.
+  void overlayMembershipIs(bool overlayMembership);
+
+  InjectRouteColl const& injectRoute() const noexcept { return injectRoute_; }
+  HandlePtr injectRoute(UnderlayRoute const& route) const;
+  // Insert (absent, non-null), delete (present, null) or take the new handle
+  // and release the old one (present, another handle).
+  void injectRouteIs(UnderlayRoute const& route, HandlePtr const& handle);
+  HandlePtr injectRouteDel(UnderlayRoute const& route);
+  void injectRouteDelAll();
+
+  void handleVlanToMulticastGroup();
+  // The per-route rule: injected exactly while the flag is true and the
+  // mapping lists the route.
+  void handleMulticastGroup(UnderlayRoute const& route);
+  void handleOverlayMembership();
+
+  // Re-pointing to another mapping runs the per-route rule for exactly the
+  // routes that only one of the two lists; equal content runs nothing.
+  void notifierIs(Vorn::Ptr<Mapping const> const& mapping) override;
+  void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
+  // Marking the reactor for deletion releases every handle.
+  void vornDoZombieReactors(bool zombie) override;
+
+  char const* fwkType() const override {
+    return "Irb::Multicast::Egress::VpnInjectReviewSm::VlanToMulticastGroup";
+  }
+
+ private:
+  void withdraw(UnderlayRoute const& route) { injectRouteDel(route); }
+
+  VpnInjectReviewSm* owner_;
+  InjectRouteColl injectRoute_;
+  bool overlayMembership_ = false;
+};
+
+}  // namespace Irb::Multicast::Egress

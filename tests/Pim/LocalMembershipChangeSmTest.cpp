@@ -1,0 +1,448 @@
+// The change tracker of one membership join status: which overlay VLAN group
+// keys each change of the status records into the change set, and how often
+// the counter moves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Brim/BrimMapBase.h"
+#include "Pim/OverlayMembershipSm.h"
+#include "Vorn/Exception.h"
+#include "support/ChangeSetProbe.h"
+#include "support/Inputs.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+using namespace Irb::Multicast::Egress;
+using Irb::Multicast::McastIrbStatus;
+using Irb::Multicast::VlanToSbd;
+using Irb::Multicast::Gmp::GroupMembershipJoin;
+using Irb::Multicast::Gmp::MembershipJoinStatus;
+using Irb::Multicast::Gmp::SourceMembershipJoin;
+using Irb::Multicast::Gmp::VlanMembershipJoin;
+using Routing::Multicast::IpTunnelVlanGroupStatus;
+using TestSupport::addr;
+using TestSupport::ChangeSetProbe;
+using TestSupport::intf;
+using TestSupport::join;
+using TestSupport::key;
+using TestSupport::leave;
+using TestSupport::map;
+using Keys = ChangeSetProbe::Keys;
+
+constexpr char const* kHandle = "VpnInjectSm::OverlayMembership";
+
+// A group entry with sources, each listing the given interfaces.
+Vorn::Ptr<GroupMembershipJoin> groupWith(std::string_view group,
+                                         std::vector<std::pair<std::string_view, std::vector<std::string_view>>> sources) {
+  auto g = GroupMembershipJoin::groupMembershipJoinIs(addr(group));
+  for (auto const& [source, intfs] : sources) {
+    auto s = SourceMembershipJoin::sourceMembershipJoinIs(addr(source));
+    for (auto name : intfs) s->includeIntfIs(intf(name));
+    g->sourceIs(s);
+  }
+  return g;
+}
+
+Vorn::Ptr<SourceMembershipJoin> sourceWith(std::string_view source, std::vector<std::string_view> intfs) {
+  auto s = SourceMembershipJoin::sourceMembershipJoinIs(addr(source));
+  for (auto name : intfs) s->includeIntfIs(intf(name));
+  return s;
+}
+
+// Runs `f`, which must raise the null-argument exception; returns its type
+// and attribute.
+template <class F>
+std::pair<std::string, std::string> nullArgumentOf(F f) {
+  try {
+    f();
+  } catch (Vorn::MutatorNullArgumentException const& e) {
+    return {e.type(), e.attribute()};
+  }
+  ADD_FAILURE() << "no MutatorNullArgumentException";
+  return {};
+}
+
+class LocalMembershipChangeSmTest : public ::testing::Test {
+ protected:
+  // Builds the tracker over the present status and forgets what its
+  // start-up recorded.
+  void track(Mode mode) {
+    tracker = localMembershipChangeSmFactory(mode, status, irb, tunnel, changeSet);
+    probe.take();
+  }
+  Vorn::Ptr<VlanMembershipJoin> vlan(unsigned short v) { return status->vlanMutable(v); }
+
+  Vorn::Ptr<MembershipJoinStatus> status = MembershipJoinStatus::membershipJoinStatusIs("local");
+  Vorn::Ptr<McastIrbStatus> irb = McastIrbStatus::mcastIrbStatusIs();
+  Vorn::Ptr<IpTunnelVlanGroupStatus> tunnel = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs(
+      Routing::Multicast::stringValue(Routing::Multicast::irbRemoteReduced()));
+  Vorn::Ptr<OverlayChangeSet> changeSet = overlayChangeSetFactory();
+  ChangeSetProbe probe{changeSet};
+  Vorn::Ptr<LocalMembershipChangeSm> tracker;
+};
+
+// ---- the change rule -----------------------------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, SpecificGroupRecordsItsVlanKeyEvenWithoutAMapping) {
+  track(Mode::groupLevel);
+  join(*status, 10, "239.1.1.1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, SpecificGroupInSbdMemberVlanRecordsMemberVlanKeyTooNotOnlySbdVlanKey) {
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  track(Mode::groupLevel);
+  join(*status, 10, "239.1.1.1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(4000, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u) << "one event, one bump";
+}
+
+TEST_F(LocalMembershipChangeSmTest, WildcardGroupRecordsEveryMappingOfItsVlanOnceEachTraced) {
+  map(*tunnel, 10, "0.0.0.0");
+  map(*tunnel, 10, "239.1.1.1");
+  map(*tunnel, 20, "239.1.1.1");
+  track(Mode::groupLevel);
+  TestSupport::TraceCapture trace(std::string(kHandle) + "=9");
+  join(*status, 10, "0.0.0.0");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "0.0.0.0"), key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+  EXPECT_EQ(trace.texts(kHandle, 9), (std::vector<std::string>{"Changed  (10, 0.0.0.0)", "Changed  (10, 239.1.1.1)"}));
+}
+
+TEST_F(LocalMembershipChangeSmTest, Ipv6UnspecifiedGroupIsAWildcard) {
+  map(*tunnel, 10, "");
+  map(*tunnel, 10, "ff3e::1");
+  map(*tunnel, 11, "ff3e::1");
+  track(Mode::groupLevel);
+  join(*status, 10, "::");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, ""), key(10, "ff3e::1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, FamilyLessGroupIsHandledAsWildcard) {
+  map(*tunnel, 10, "0.0.0.0");
+  map(*tunnel, 10, "239.1.1.1");
+  join(*status, 10);
+  track(Mode::groupLevel);
+  vlan(10)->groupIs(GroupMembershipJoin::groupMembershipJoinIs(Wirl::IpGenAddr()));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "0.0.0.0"), key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, WildcardGroupWithoutAnyMappingRecordsNothingAndLeavesTheCounter) {
+  map(*tunnel, 20, "239.1.1.1");
+  track(Mode::groupLevel);
+  join(*status, 10, "0.0.0.0");
+  EXPECT_TRUE(probe.keys().empty());
+  EXPECT_EQ(probe.bumps(), 0u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, WildcardGroupInSbdMemberVlanRecordsSbdVlanMappingsTooNotOnlyItsOwn) {
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  map(*tunnel, 10, "0.0.0.0");
+  map(*tunnel, 20, "239.1.1.1");
+  map(*tunnel, 4000, "");
+  map(*tunnel, 4000, "239.2.2.2");
+  track(Mode::groupLevel);
+  join(*status, 10, "0.0.0.0");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "0.0.0.0"), key(4000, ""), key(4000, "239.2.2.2")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, WildcardGroupInSbdMemberVlanWithMappingsOnlyOnTheSbdVlanStillCountsAsAChange) {
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  map(*tunnel, 4000, "239.2.2.2");
+  track(Mode::groupLevel);
+  join(*status, 10, "0.0.0.0");
+  EXPECT_EQ(probe.keys(), (Keys{key(4000, "239.2.2.2")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, HandlersTraceTheirVlanAndGroup) {
+  join(*status, 10, "239.1.1.1");
+  TestSupport::TraceCapture trace(std::string(kHandle) + "=8");
+  track(Mode::groupLevel);
+  EXPECT_EQ(trace.texts(kHandle, 8), (std::vector<std::string>{"handleVlan(10)", "handleGroup : 10 (239.1.1.1)",
+                                                               "groupChanged : 10 (239.1.1.1)"}));
+  trace.clear();
+  join(*status, 10, "239.1.1.2");
+  EXPECT_EQ(trace.texts(kHandle, 8),
+            (std::vector<std::string>{"handleGroup : 10 (239.1.1.2)", "groupChanged : 10 (239.1.1.2)"}));
+}
+
+// ---- the IRB status ------------------------------------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, CorruptedVlanToSbdReadIsReportedReadsAsNoSbdVlanAndProcessingGoesOn) {
+  std::vector<std::string> reports;
+  Brim::BrimMapBase::reporterIs([&](std::string const& table, std::string const&) { reports.push_back(table); });
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  track(Mode::groupLevel);
+  irb->vlanToSbdTable().corruptNextReadIs(true);
+  join(*status, 10, "239.1.1.1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")})) << "the default value: no SBD VLAN";
+  EXPECT_EQ(probe.bumps(), 1u);
+  EXPECT_EQ(irb->vlanToSbdTable().corruptionsDetected(), 1u);
+  EXPECT_EQ(reports, (std::vector<std::string>{irb->vlanToSbdTable().tableName()}));
+  probe.take();
+  join(*status, 10, "239.1.1.2");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.2"), key(4000, "239.1.1.2")}));
+  Brim::BrimMapBase::reporterIs(nullptr);
+}
+
+TEST_F(LocalMembershipChangeSmTest, WithoutIrbStatusEveryVlanHasNoSbdVlan) {
+  map(*tunnel, 10, "239.1.1.1");
+  map(*tunnel, 4000, "239.1.1.1");
+  tracker = localMembershipChangeSmFactory(Mode::groupLevel, status, nullptr, tunnel, changeSet);
+  join(*status, 10, "239.1.1.2");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.2")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+  probe.take();
+  join(*status, 10, "0.0.0.0");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+// ---- levels ----------------------------------------------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, GroupLevelIgnoresSourcesAndInterfacesButNotTheGroup) {
+  join(*status, 10, "239.1.1.1");
+  track(Mode::groupLevel);
+  join(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  join(*status, 10, "239.1.1.1", "10.0.0.2", "Ethernet2");
+  leave(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  leave(*status, 10, "239.1.1.1", "10.0.0.2");
+  EXPECT_TRUE(probe.keys().empty());
+  EXPECT_EQ(probe.bumps(), 0u);
+  EXPECT_TRUE(tracker->vlanMembership(10)->groupMembership().empty()) << "no group reactors at group level";
+  leave(*status, 10, "239.1.1.1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, InterfaceLevelRecordsInterfaceChangesExceptTunnelInterfaces) {
+  join(*status, 10, "239.1.1.1", "10.0.0.1");
+  track(Mode::interfaceLevel);
+  join(*status, 10, "239.1.1.1", "10.0.0.1", "Vxlan1");
+  EXPECT_EQ(probe.bumps(), 0u) << "the multicast tunnel interface does not count";
+  join(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+  probe.take();
+  leave(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")})) << "a removal counts as an addition does";
+  EXPECT_EQ(probe.bumps(), 1u);
+  probe.take();
+  leave(*status, 10, "239.1.1.1", "10.0.0.1", "Vxlan1");
+  EXPECT_EQ(probe.bumps(), 0u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, InterfaceLevelSourceComingOrGoingCountsOnlyWithANonTunnelInterface) {
+  join(*status, 10, "239.1.1.1");
+  track(Mode::interfaceLevel);
+  auto group = vlan(10)->groupMutable(addr("239.1.1.1"));
+  group->sourceIs(sourceWith("10.0.0.1", {"Vxlan1"}));
+  EXPECT_EQ(probe.bumps(), 0u);
+  group->sourceIs(sourceWith("10.0.0.2", {"Vxlan1", "Ethernet2"}));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+  probe.take();
+  group->sourceDel(addr("10.0.0.1"));
+  EXPECT_EQ(probe.bumps(), 0u);
+  group->sourceDel(addr("10.0.0.2"));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, InterfaceLevelNewGroupReportsForItselfAndOncePerJoinedSource) {
+  join(*status, 10);
+  track(Mode::interfaceLevel);
+  vlan(10)->groupIs(groupWith("239.1.1.1", {{"10.0.0.1", {"Ethernet1"}},
+                                            {"10.0.0.2", {"Vxlan1"}},
+                                            {"10.0.0.3", {"Ethernet3", "Vxlan1"}}}));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 3u) << "the group, then each source with a non-tunnel interface";
+}
+
+TEST_F(LocalMembershipChangeSmTest, InterfaceLevelRemovedGroupReportsOnceMoreAndIsNoLongerFollowed) {
+  join(*status, 10);
+  auto group = groupWith("239.1.1.1", {{"10.0.0.1", {"Ethernet1"}}});
+  vlan(10)->groupIs(group);
+  track(Mode::interfaceLevel);
+  leave(*status, 10, "239.1.1.1");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 2u) << "the group, and its source that still lists Ethernet1";
+  probe.take();
+  group->sourceMutable(addr("10.0.0.1"))->includeIntfIs(intf("Ethernet2"));
+  EXPECT_EQ(probe.bumps(), 0u) << "the removed group's reactors are gone";
+}
+
+// ---- removal, start-up and teardown ----------------------------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, RemovingVlanEntryThatStillListsGroupsRecordsEachOfThem) {
+  join(*status, 10, "239.1.1.1");
+  join(*status, 10, "239.1.1.2");
+  join(*status, 20, "239.1.1.3");
+  track(Mode::groupLevel);
+  leave(*status, 10);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.2")}));
+  EXPECT_EQ(probe.bumps(), 2u);
+  EXPECT_EQ(tracker->vlanMembership(10), nullptr);
+}
+
+TEST_F(LocalMembershipChangeSmTest, RemovingEmptiedVlanEntryRecordsNothing) {
+  join(*status, 10, "239.1.1.1");
+  track(Mode::groupLevel);
+  leave(*status, 10, "239.1.1.1");
+  probe.take();
+  leave(*status, 10);
+  EXPECT_TRUE(probe.keys().empty());
+  EXPECT_EQ(probe.bumps(), 0u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, StartUpRecordsEveryGroupTheStatusHolds) {
+  join(*status, 10, "239.1.1.1");
+  join(*status, 10, "239.1.1.2");
+  join(*status, 20, "239.1.1.3");
+  tracker = localMembershipChangeSmFactory(Mode::groupLevel, status, irb, tunnel, changeSet);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.2"), key(20, "239.1.1.3")}));
+  EXPECT_EQ(probe.bumps(), 3u);
+  EXPECT_EQ(tracker->name(), Vorn::String("local"));
+}
+
+TEST_F(LocalMembershipChangeSmTest, DroppingTheTrackerRecordsEverythingTheStatusStillLists) {
+  join(*status, 10, "239.1.1.1");
+  join(*status, 20, "239.1.1.3", "10.0.0.1", "Ethernet1");
+  track(Mode::interfaceLevel);
+  tracker = nullptr;
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(20, "239.1.1.3")}));
+  EXPECT_EQ(probe.bumps(), 3u) << "two groups, and the source that lists Ethernet1";
+  probe.take();
+  join(*status, 10, "239.1.1.2");
+  EXPECT_EQ(probe.bumps(), 0u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, TakingTheStatusOutStopsNewVlansButKeepsFollowingKnownOnes) {
+  join(*status, 10, "239.1.1.1");
+  track(Mode::groupLevel);
+  EXPECT_EQ(tracker->membershipJoinStatusDel(), status);
+  EXPECT_EQ(tracker->name(), Vorn::String(""));
+  EXPECT_EQ(probe.bumps(), 0u) << "taking the status reactor out reports nothing";
+  join(*status, 20, "239.1.1.3");
+  EXPECT_EQ(probe.bumps(), 0u);
+  join(*status, 10, "239.1.1.2");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.2")}));
+}
+
+// ---- replacement of an object by another with the same key ------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, ReplacingVlanEntryByEqualContentRecordsNothing) {
+  join(*status, 10, "239.1.1.1");
+  track(Mode::groupLevel);
+  auto other = VlanMembershipJoin::vlanMembershipJoinIs(10);
+  other->groupIs(GroupMembershipJoin::groupMembershipJoinIs(addr("239.1.1.1")));
+  status->vlanIs(other);
+  EXPECT_TRUE(probe.keys().empty());
+  EXPECT_EQ(probe.bumps(), 0u);
+  join(*status, 10, "239.1.1.2");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.2")})) << "the reactor follows the new object";
+}
+
+TEST_F(LocalMembershipChangeSmTest, ReplacingVlanEntryRecordsTheGroupsOnlyOneOfTheObjectsLists) {
+  join(*status, 10, "239.1.1.1");
+  join(*status, 10, "239.1.1.2");
+  track(Mode::groupLevel);
+  auto other = VlanMembershipJoin::vlanMembershipJoinIs(10);
+  other->groupIs(GroupMembershipJoin::groupMembershipJoinIs(addr("239.1.1.2")));
+  other->groupIs(GroupMembershipJoin::groupMembershipJoinIs(addr("239.1.1.3")));
+  status->vlanIs(other);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.3")}));
+  EXPECT_EQ(probe.bumps(), 2u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, ReplacingVlanEntryAtInterfaceLevelMovesGroupReactorsToTheNewObject) {
+  join(*status, 10);
+  auto oldKept = groupWith("239.1.1.2", {{"10.0.0.2", {"Ethernet2"}}});
+  auto oldGone = groupWith("239.1.1.1", {{"10.0.0.1", {"Ethernet1"}}});
+  vlan(10)->groupIs(oldGone);
+  vlan(10)->groupIs(oldKept);
+  track(Mode::interfaceLevel);
+
+  auto other = VlanMembershipJoin::vlanMembershipJoinIs(10);
+  auto newKept = groupWith("239.1.1.2", {{"10.0.0.2", {"Ethernet2"}}});
+  other->groupIs(newKept);
+  other->groupIs(groupWith("239.1.1.3", {{"10.0.0.3", {"Ethernet3"}}}));
+  status->vlanIs(other);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.3")}))
+      << "239.1.1.2 joined on the same interfaces in both objects";
+
+  probe.take();
+  newKept->sourceMutable(addr("10.0.0.2"))->includeIntfIs(intf("Ethernet4"));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.2")})) << "the kept group follows its new object";
+  probe.take();
+  oldKept->sourceMutable(addr("10.0.0.2"))->includeIntfIs(intf("Ethernet5"));
+  oldGone->sourceMutable(addr("10.0.0.1"))->includeIntfIs(intf("Ethernet5"));
+  EXPECT_EQ(probe.bumps(), 0u) << "the old objects are no longer followed";
+  other->groupMutable(addr("239.1.1.3"))->sourceDel(addr("10.0.0.3"));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.3")})) << "the new group is followed down to its sources";
+}
+
+TEST_F(LocalMembershipChangeSmTest, ReplacingSourceObjectRecordsTheGroupOnlyWhenNonTunnelInterfacesDiffer) {
+  join(*status, 10, "239.1.1.1");
+  auto group = vlan(10)->groupMutable(addr("239.1.1.1"));
+  group->sourceIs(sourceWith("10.0.0.1", {"Ethernet1", "Vxlan1"}));
+  track(Mode::interfaceLevel);
+  group->sourceIs(sourceWith("10.0.0.1", {"Ethernet1"}));
+  EXPECT_EQ(probe.bumps(), 0u) << "the same non-tunnel interfaces";
+  auto moved = sourceWith("10.0.0.1", {"Ethernet2"});
+  group->sourceIs(moved);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
+  EXPECT_EQ(probe.bumps(), 1u);
+  probe.take();
+  moved->includeIntfDel(intf("Ethernet2"));
+  EXPECT_EQ(probe.bumps(), 1u) << "the reactor follows the new source object";
+}
+
+// ---- mutators and notification ---------------------------------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, NullJoinsRaiseNamingTypeAndAttributeAndChangeNothing) {
+  join(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  track(Mode::interfaceLevel);
+  auto vlanSm = tracker->vlanMembership(10);
+  ASSERT_TRUE(vlanSm);
+  auto groupReactor = vlanSm->groupMembership(addr("239.1.1.1"));
+  ASSERT_TRUE(groupReactor);
+
+  EXPECT_EQ(nullArgumentOf([&] { tracker->vlanMembershipIs(nullptr); }),
+            (std::pair<std::string, std::string>{"Irb::Multicast::Egress::LocalMembershipChangeSm", "vlanMembership"}));
+  EXPECT_EQ(nullArgumentOf([&] { vlanSm->groupMembershipIs(nullptr); }),
+            (std::pair<std::string, std::string>{"Irb::Multicast::Egress::LocalMembershipChangeSm::VlanSm",
+                                                 "groupMembership"}));
+  EXPECT_EQ(nullArgumentOf([&] { groupReactor->sourceMembershipIs(nullptr); }),
+            (std::pair<std::string, std::string>{
+                "Irb::Multicast::Egress::LocalMembershipChangeSm::VlanSm::VornGroupMembership", "sourceMembership"}));
+  EXPECT_EQ(tracker->vlanMembership().size(), 1u);
+  EXPECT_EQ(vlanSm->groupMembership().size(), 1u);
+  EXPECT_EQ(groupReactor->sourceMembership().size(), 1u);
+  EXPECT_EQ(probe.bumps(), 0u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, SwitchedOffTrackerRecordsNothingUntilSwitchedBackOn) {
+  join(*status, 10, "239.1.1.1", "10.0.0.1");
+  track(Mode::interfaceLevel);
+  tracker->hasNotificationActiveIs(false);
+  join(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  join(*status, 10, "239.1.1.2");
+  join(*status, 20, "239.1.1.3");
+  EXPECT_EQ(probe.bumps(), 0u);
+  tracker->hasNotificationActiveIs(true);
+  join(*status, 10, "239.1.1.1", "10.0.0.1", "Ethernet2");
+  join(*status, 30, "239.1.1.4");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(30, "239.1.1.4")}));
+}
+
+}  // namespace

@@ -1,0 +1,239 @@
+// The reviewer keeps the Joins a fresh start on the same inputs would write:
+// VLAN-wide keys of every kind, a flag that turns false with a handle left,
+// a mapping replaced by another object of the same key, and random sequences.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/TraceCapture.h"
+#include "support/VpnReviewFixture.h"
+
+namespace {
+
+using Routing::Multicast::VlanToMulticastGroup;
+using TestSupport::join;
+using TestSupport::key;
+using TestSupport::leave;
+using TestSupport::route;
+
+class VpnInjectReviewRestartEquivalenceTest : public TestSupport::VpnReviewFixture {};
+
+// ---- VLAN-wide keys -------------------------------------------------------------------------
+
+TEST_F(VpnInjectReviewRestartEquivalenceTest, WildcardKeyedMappingsGetTheVlanVerdict) {
+  map(10, "0.0.0.0", {route("10.0.0.1", "225.1.1.1")});
+  map(10, "::", {route("2001:db8::1", "ff3e::100")});
+  join(*local_, 10, "239.1.1.1");
+  TestSupport::TraceCapture trace("VpnInjectSm::OverlayMembership=9");
+  start();
+  settle();
+  EXPECT_EQ(joins(), (Joins{join4("225.1.1.1", 10), join6("ff3e::100", 10)}));
+  EXPECT_EQ(trace.count("VpnInjectSm::OverlayMembership", 9), 1u);  // one verdict for all three keys
+
+  leave(*local_, 10, "239.1.1.1");
+  changed(key(10, "239.1.1.1"));
+  settle();
+  EXPECT_TRUE(joins().empty());
+  EXPECT_EQ(joins(), freshJoins());
+}
+
+TEST_F(VpnInjectReviewRestartEquivalenceTest, AllVlanWideKeysOfAVlanFollowTheSameVerdict) {
+  map(10, "", {route("10.0.0.1", "225.1.1.1")});
+  map(10, "0.0.0.0", {route("10.0.0.1", "225.1.1.2")});
+  map(11, "0.0.0.0", {route("10.0.0.1", "225.1.1.3")});
+  join(*peer_, 10, "239.1.1.1", "0.0.0.0", "Ethernet1");
+  start();
+  settle();
+  EXPECT_EQ(joins(), (Joins{join4("225.1.1.1", 10), join4("225.1.1.2", 10)}));
+  EXPECT_EQ(joins(), freshJoins());
+}
+
+// ---- flag turning false -------------------------------------------------------------------
+
+TEST_F(VpnInjectReviewRestartEquivalenceTest, MembershipEndingReleasesHandlesOfRoutesNoLongerListed) {
+  auto m = map(10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1"), route("10.0.0.1", "225.1.1.2")});
+  join(*local_, 10, "239.1.1.1");
+  start();
+  settle();
+  ASSERT_EQ(joins().size(), 2u);
+
+  // A route removal the reactor does not hear: its handle stays for now.
+  sm_->hasNotificationActiveIs(false);
+  m->multicastGroupDel(route("10.0.0.1", "225.1.1.2"));
+  sm_->hasNotificationActiveIs(true);
+  ASSERT_EQ(joins().size(), 2u);
+
+  leave(*local_, 10, "239.1.1.1");
+  changed(key(10, "239.1.1.1"));
+  settle();
+  EXPECT_TRUE(reactor(10, "239.1.1.1")->injectRoute().empty());
+  EXPECT_TRUE(joins().empty());
+  EXPECT_EQ(joins(), freshJoins());
+}
+
+// ---- mapping replaced by another object ------------------------------------------------------
+
+class VpnInjectReviewReplacedMappingTest : public VpnInjectReviewRestartEquivalenceTest {
+ protected:
+  // Puts a new mapping object with `routes` in place of the present one.
+  Vorn::Ptr<VlanToMulticastGroup> replace(std::initializer_list<Routing::Multicast::UnderlayRoute> routes) {
+    auto m = VlanToMulticastGroup::vlanToMulticastGroupIs(key(10, "239.1.1.1"));
+    for (auto const& r : routes) m->multicastGroupIs(r);
+    tunnel_->vlanToMulticastGroupIs(m);
+    return m;
+  }
+  void startWith(bool joined) {
+    map(10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1"), route("10.0.0.1", "225.1.1.2")});
+    if (joined) join(*local_, 10, "239.1.1.1");
+    start();
+    settle();
+  }
+};
+
+TEST_F(VpnInjectReviewReplacedMappingTest, ReplacementReleasesRoutesGoneAndInjectsNewOnes) {
+  startWith(true);
+  std::uint64_t const writes = gmp_->membershipIsCalls();
+  std::uint64_t const deletes = gmp_->membershipDelCalls();
+  auto m2 = replace({route("10.0.0.1", "225.1.1.2"), route("10.0.0.1", "225.1.1.3")});
+
+  EXPECT_EQ(reactor(10, "239.1.1.1")->vlanToMulticastGroup(), m2);
+  EXPECT_EQ(joins(), (Joins{join4("225.1.1.2", 10), join4("225.1.1.3", 10)}));
+  EXPECT_EQ(gmp_->membershipIsCalls(), writes + 1);  // the route in both keeps its Join
+  EXPECT_EQ(gmp_->membershipDelCalls(), deletes + 1);
+  settle();
+  EXPECT_EQ(joins(), freshJoins());
+
+  m2->multicastGroupDel(route("10.0.0.1", "225.1.1.3"));  // the new object is observed
+  EXPECT_EQ(joins(), (Joins{join4("225.1.1.2", 10)}));
+}
+
+TEST_F(VpnInjectReviewReplacedMappingTest, ReplacementWhileInactiveInjectsNothing) {
+  startWith(false);
+  replace({route("10.0.0.1", "225.1.1.3")});
+  EXPECT_TRUE(joins().empty());
+
+  join(*local_, 10, "239.1.1.1");
+  changed(key(10, "239.1.1.1"));
+  settle();
+  EXPECT_EQ(joins(), (Joins{join4("225.1.1.3", 10)}));
+  EXPECT_EQ(joins(), freshJoins());
+}
+
+TEST_F(VpnInjectReviewReplacedMappingTest, ReplacementWithEqualRoutesRunsNothing) {
+  startWith(true);
+  std::uint64_t const writes = gmp_->membershipIsCalls();
+  std::uint64_t const deletes = gmp_->membershipDelCalls();
+  TestSupport::TraceCapture trace("VpnInjectSm=7-9,Pim::L3InjectSm=7");
+  auto m2 = replace({route("10.0.0.1", "225.1.1.1"), route("10.0.0.1", "225.1.1.2")});
+  EXPECT_EQ(reactor(10, "239.1.1.1")->vlanToMulticastGroup(), m2);
+  EXPECT_TRUE(trace.lines().empty());
+  EXPECT_EQ(gmp_->membershipIsCalls(), writes);
+  EXPECT_EQ(gmp_->membershipDelCalls(), deletes);
+  EXPECT_TRUE(sched_->idle());
+  EXPECT_EQ(joins().size(), 2u);
+}
+
+// ---- random sequences ----------------------------------------------------------------------
+
+// Seeded random input changes with random slice budgets and partial runs.
+// Membership and SBD changes are reported the way the change trackers do it
+// (every key of the VLANs concerned, then one bump: more than needed is
+// harmless). At every quiescent point the Joins equal a fresh start's.
+TEST_F(VpnInjectReviewRestartEquivalenceTest, RandomChangesKeepTheJoinsOfAFreshStart) {
+  std::vector<std::string> const groups = {"", "0.0.0.0", "::", "239.1.1.1", "239.1.1.2", "ff3e::1"};
+  std::vector<unsigned short> const vlans = {10, 11, 12};
+  std::vector<Routing::Multicast::UnderlayRoute> const routes = {
+      route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.1"), route("10.0.0.1", "225.1.1.2"),
+      route("2001:db8::1", "ff3e::100")};
+  std::vector<std::string> const intfs = {"Ethernet1", "Vxlan1"};
+
+  for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    auto pick = [&](auto const& v) -> auto const& { return v[rng() % v.size()]; };
+    sched_->randomBudgetIs(seed, 3);
+    start();
+
+    auto reportVlan = [&](unsigned short vlan) {
+      for (auto const& [k, m] : tunnel_->vlanToMulticastGroup()) {
+        // The VLAN itself, and the SBD VLAN a served VLAN reports through.
+        bool served = false;
+        if (auto state = sbd_->sbdVlanState(k.vlanId())) served = state->vlanId(vlan);
+        if (k.vlanId() == vlan || served) changeSet_->vlanGroupIs(k);
+      }
+      changeSet_->changedInc(1);
+    };
+
+    for (int step = 0; step < 300; ++step) {
+      unsigned short const vlan = pick(vlans);
+      std::string const& group = pick(groups);
+      switch (rng() % 9) {
+        case 0:
+          map(vlan, group, {pick(routes)});
+          break;
+        case 1:
+          if (auto m = tunnel_->vlanToMulticastGroupMutable(key(vlan, group))) m->multicastGroupDel(pick(routes));
+          break;
+        case 2:
+          TestSupport::unmap(*tunnel_, vlan, group);
+          break;
+        case 3: {  // a new object with some routes in place of the mapping
+          auto m = VlanToMulticastGroup::vlanToMulticastGroupIs(key(vlan, group));
+          for (auto const& r : routes)
+            if (rng() % 2) m->multicastGroupIs(r);
+          tunnel_->vlanToMulticastGroupIs(m);
+          break;
+        }
+        case 4:
+          if (!group.empty()) join(*local_, vlan, group);
+          reportVlan(vlan);
+          break;
+        case 5:
+          leave(*local_, vlan, rng() % 3 ? group : "");
+          reportVlan(vlan);
+          break;
+        case 6:
+          if (!group.empty()) join(*peer_, vlan, group, "0.0.0.0", pick(intfs));
+          reportVlan(vlan);
+          break;
+        case 7:
+          leave(*peer_, vlan, group, "0.0.0.0", pick(intfs));
+          reportVlan(vlan);
+          break;
+        case 8: {  // VLAN 10 serves, or stops serving, VLAN 11 or 12
+          unsigned short const member = rng() % 2 ? 11 : 12;
+          auto state = sbd_->sbdVlanStateMutable(10);
+          if (state && state->vlanId(member)) {
+            state->vlanIdDel(member);
+          } else {
+            serve(10, member);
+          }
+          reportVlan(10);  // the SBD VLAN's mappings
+          break;
+        }
+      }
+      if (rng() % 4 == 0) {
+        settle();
+        ASSERT_EQ(joins(), freshJoins()) << "after step " << step;
+      } else {
+        sched_->runUntilIdle(rng() % 3);  // leave the walk mid-way
+      }
+    }
+    settle();
+    ASSERT_EQ(joins(), freshJoins());
+
+    sm_ = nullptr;
+    EXPECT_TRUE(joins().empty());
+    // Next seed: same fixture, inputs emptied.
+    tunnel_->vlanToMulticastGroupDelAll();
+    local_->vlanDelAll();
+    peer_->vlanDelAll();
+    while (auto const* first = sbd_->sbdVlanState().firstKey()) sbd_->sbdVlanStateDel(*first);
+    changeSet_->vlanGroupDelAll();
+  }
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The program's options and inputs other than one scenario file: --help,
+# --version, bad options, unreadable files, standard input, several files,
+# --trace / --trace-file, --flit and the Flit reader.
+# Usage: options.sh MCINJECT
+set -u
+mcinject=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failed=0
+fail() { echo "FAILED: $*"; failed=1; }
+# run WANT_STATUS CMD...: runs CMD, output in out/err, checks the status.
+run() {
+  local want=$1
+  shift
+  "$@" >out 2>err
+  local rc=$?
+  [ "$rc" = "$want" ] || { fail "'$*' exited $rc, wanted $want"; cat out err; }
+}
+has() { grep -qF -- "$2" "$1" || { fail "$1 lacks: $2"; cat "$1"; }; }
+
+run 0 "$mcinject" --help
+has out "--trace-file"
+has out "--flit"
+run 0 "$mcinject" --version
+grep -qE '^mcinject [0-9]+\.[0-9]+\.[0-9]+$' out || fail "--version printed: $(cat out)"
+run 2 "$mcinject" --no-such-option
+run 2 "$mcinject" --trace 'Nope=7'
+has err "mcinject: --trace: unknown trace handle 'Nope'"
+
+# A file that cannot be read.
+run 2 "$mcinject" missing.scn
+has err "missing.scn:0: cannot read file: No such file or directory"
+
+# Standard input, named '-' in messages.
+printf 'map vlan 10 group 239.1.1.1 route 10.0.0.1 225.1.1.1\nlocal local vlan 10 group 239.1.1.1\nstart l3\nshow joins\n' >in.scn
+run 0 "$mcinject" - <in.scn
+has out "1 join"
+printf 'start l3\nmapp\n' | "$mcinject" >out 2>err
+[ $? = 2 ] || fail "bad line on standard input"
+has err "-:2: unknown command 'mapp'"
+
+# Several files: each is a scenario of its own; a bad line stops the run.
+printf 'gmp * 225.1.1.1 Vlan10\nexpect joins 1\n' >a.scn
+printf 'expect joins 0\nbogus\n' >b.scn
+printf 'show joins\n' >c.scn
+run 2 "$mcinject" a.scn b.scn c.scn
+has err "b.scn:2: unknown command 'bogus'"
+grep -q "no joins" out && fail "c.scn ran after the bad line of b.scn"
+run 2 "$mcinject" --keep-going a.scn b.scn c.scn
+has out "no joins"
+
+# Text trace to a file, from the command line and from a scenario.
+cat >trace.scn <<'SCN'
+map vlan 10 group 239.1.1.1 route 10.0.0.1 225.1.1.1
+trace Pim::L3InjectSm=7
+start l3
+local local vlan 10 group 239.1.1.1
+trace file second.trace
+no local local vlan 10 group 239.1.1.1
+trace off
+SCN
+run 0 "$mcinject" --trace-file first.trace trace.scn
+has first.trace "Injecting Join for underlayRoute"
+has second.trace "Deleting Join for underlayRoute"
+[ -s err ] && { fail "trace went to standard error"; cat err; }
+run 0 "$mcinject" --trace '*=7' --trace-file cli.trace in.scn
+has cli.trace "Injecting Join for underlayRoute"
+
+# The binary ring-buffer trace, and the reader.
+run 0 "$mcinject" --flit ring.flit in.scn
+run 0 "$mcinject" flit ring.flit
+has out "Injecting Join for underlayRoute 0.0.0.0, 225.1.1.1, Vlan10"
+printf 'not a trace' >junk.flit
+run 2 "$mcinject" flit junk.flit
+has err "mcinject flit: "
+run 2 "$mcinject" flit missing.flit
+
+exit $failed

@@ -1,0 +1,20 @@
+// Lexer — splits one scenario line into words.
+//
+// Blanks (space, tab, carriage return, form feed, vertical tab) separate
+// words; '#' starts a comment that runs to the end of the line, wherever it
+// appears. A blank line or a comment-only line gives no words. Pure function:
+// no state, safe anywhere.
+//
+//   auto words = Mcinject::splitWords("map vlan 10   # comment");
+//   // {"map", "vlan", "10"}
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Mcinject {
+
+std::vector<std::string> splitWords(std::string_view line);
+
+}  // namespace Mcinject
