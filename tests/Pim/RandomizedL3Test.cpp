@@ -95,7 +95,6 @@ TEST(RandomizedL3, FailureIsShrunkToTheShortestFailingPrefixWithItsReplayLine) {
   shorter.stopAfter = shortest.changesRun - 1;
   EXPECT_FALSE(runChanges(faulty, shorter).failed);
   std::string const text = describeFailure(spec, shortest, "X.Y");
-  std::cout << text << "\n" << report.log.size() << "\n";
   EXPECT_NE(text.find("seed 3 fails after " + std::to_string(shortest.changesRun) + " change(s)"), std::string::npos)
       << text;
   EXPECT_NE(text.find("MCINJECT_SEED=3 MCINJECT_STEPS=" + std::to_string(shortest.changesRun)), std::string::npos)
