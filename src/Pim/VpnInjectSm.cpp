@@ -543,6 +543,8 @@ Vorn::Ptr<Irb::Multicast::McastIrbStatus const> VpnInjectSm::mcastIrbStatus() co
   return vornMcastIrbStatus_ ? vornMcastIrbStatus_->notifier() : Vorn::Ptr<Irb::Multicast::McastIrbStatus const>();
 }
 
+Vorn::NotifieeConst const* VpnInjectSm::vornMcastIrbStatus() const noexcept { return vornMcastIrbStatus_.ptr(); }
+
 void VpnInjectSm::handleInitialized() {
   VORN_TRACE(vpnInjectSmTrace(), 8, kVpnInjectSmFile, __LINE__, "handleInitialized",
              "void Irb::Multicast::Egress::VpnInjectSm::handleInitialized()");

@@ -319,6 +319,9 @@ class VpnInjectSm : public Vorn::PtrInterface {
   }
   Vorn::Ptr<Irb::Multicast::McastIrbStatus const> mcastIrbStatus() const;
   bool hasMcastIrbStatusReactor() const noexcept { return static_cast<bool>(vornMcastIrbStatus_); }
+  // The reactor that holds the IRB status, seen as a plain notifiee (null
+  // without one): its activity follows the top level's.
+  Vorn::NotifieeConst const* vornMcastIrbStatus() const noexcept;
   Vorn::Ptr<Routing::Gmp::Brim::Status> const& underlayGmpStatus() const noexcept { return underlayGmpStatus_; }
   Vorn::Ptr<OverlayChangeSet> const& changeSet() const noexcept { return changeSet_; }
   Vorn::Ptr<MembershipDedupedLifetimeNotifiee> const& underlayInjectNotifiee() const noexcept {

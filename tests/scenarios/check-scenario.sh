@@ -1,23 +1,24 @@
 #!/usr/bin/env bash
 # Runs one scenario through mcinject and checks the outcome against the
 # header comments of the scenario file:
-#   # exit: N        the exit status wanted (default 2: a bad line)
+#   # exit: N        the exit status wanted (default DEFAULT_EXIT, else 2: a bad line)
 #   # args: ...      extra mcinject options, before the file
 #   # stderr: TEXT   a whole line that standard error must hold (repeatable)
 #   # stdout: TEXT   a whole line that standard output must hold (repeatable)
 #   # stdout-lacks: TEXT  text that no line of standard output may contain
 # The file is run from its own directory under its base name, so messages
 # read "NAME.scn:LINE: ...".
-# Usage: check-scenario.sh MCINJECT SCENARIO
+# Usage: check-scenario.sh MCINJECT SCENARIO [DEFAULT_EXIT]
 set -u
 mcinject=$1
 scenario=$2
+default_exit=${3:-2}
 dir=$(dirname "$scenario")
 name=$(basename "$scenario")
 
 header() { sed -n "s/^# $1: //p" "$scenario"; }
 want_exit=$(header exit | head -n 1)
-want_exit=${want_exit:-2}
+want_exit=${want_exit:-$default_exit}
 read -r -a args <<<"$(header args | head -n 1)"
 
 out=$(mktemp)

@@ -68,6 +68,17 @@ has second.trace "Deleting Join for underlayRoute"
 run 0 "$mcinject" --trace '*=7' --trace-file cli.trace in.scn
 has cli.trace "Injecting Join for underlayRoute"
 
+# The VPN path's walk events, from the command line to a file.
+printf 'map vlan 10 group 239.1.1.1 route 10.0.0.1 225.1.1.1\nstart vpn\nlocal local vlan 10 group 239.1.1.1\n' >vpn.scn
+run 0 "$mcinject" --trace 'VpnInjectSm=7' --trace-file vpn.trace vpn.scn
+has vpn.trace "traceEventwalkFinished"
+grep -q "Injecting Join" vpn.trace && fail "the Join writer's handle was not asked for"
+run 0 "$mcinject" --flit vpn.flit vpn.scn
+run 0 "$mcinject" flit vpn.flit
+has out "Injecting Join for underlayRoute 0.0.0.0, 225.1.1.1, Vlan10"
+# The ring buffer keeps the walk event's number, not its name.
+has out "VpnInjectReviewSm::traceEvent(Keel::WalkSmBase::TraceEvent) const: traceEvent1"
+
 # The binary ring-buffer trace, and the reader.
 run 0 "$mcinject" --flit ring.flit in.scn
 run 0 "$mcinject" flit ring.flit

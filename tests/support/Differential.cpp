@@ -5,7 +5,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "Keel/TaskScheduler.h"
 #include "Pim/L3InjectSm.h"
+#include "Pim/VpnInjectSm.h"
 #include "Vorn/Notifiee.h"
 #include "support/Inputs.h"
 
@@ -125,6 +127,55 @@ class L3Driver final : public PathDriver {
   bool const starG_ = modelStarG();
 };
 
+class VpnDriver final : public PathDriver {
+ public:
+  explicit VpnDriver(bool withIrb) : withIrb_(withIrb) {}
+  PathKind kind() const override { return PathKind::vpn; }
+
+  void start(InputWorld& world, Vorn::Ptr<Status> const& gmp, std::uint64_t seed) override {
+    sched_ = Vorn::make<Keel::TaskScheduler>();
+    sched_->randomBudgetIs(seed, 3);
+    vpn_ = Irb::Multicast::Egress::vpnInjectSmFactory(sched_, world.coll(), world.tunnel(), irbOf(world), gmp);
+    world.sbdToVlanStatus = [this] { return vpn_ ? vpn_->sbdToVlanStatus() : nullptr; };
+  }
+
+  void stop(InputWorld& world) override {
+    world.sbdToVlanStatus = nullptr;
+    vpn_ = nullptr;
+    if (sched_) sched_->runUntilIdle();
+    sched_ = nullptr;
+  }
+
+  void settle() override {
+    if (sched_) sched_->runUntilIdle();
+  }
+  void runSome(unsigned slices) override {
+    if (sched_) sched_->runUntilIdle(slices);
+  }
+
+  JoinSet freshJoins(InputWorld const& world) override {
+    auto sched = Vorn::make<Keel::TaskScheduler>();
+    auto table = Status::statusIs();
+    auto fresh = Irb::Multicast::Egress::vpnInjectSmFactory(sched, world.coll(), world.tunnel(), irbOf(world), table);
+    sched->runUntilIdle();
+    return joins(*table);
+  }
+
+  JoinSet modelJoins(InputWorld const& world) override {
+    return vpnModelJoins(*world.coll(), *world.tunnel(), withIrb_ ? world.irb().ptr() : nullptr, starG_);
+  }
+
+ private:
+  Vorn::Ptr<Irb::Multicast::McastIrbStatus const> irbOf(InputWorld const& world) const {
+    return withIrb_ ? Vorn::Ptr<Irb::Multicast::McastIrbStatus const>(world.irb()) : nullptr;
+  }
+
+  bool const withIrb_;
+  bool const starG_ = modelStarG();
+  Vorn::Ptr<Keel::TaskScheduler> sched_;
+  Vorn::Ptr<Irb::Multicast::Egress::VpnInjectSm> vpn_;
+};
+
 // The judgement once idle: "" when the running path agrees with the model
 // and with a fresh instance.
 std::string judge(PathDriver& driver, InputWorld const& world, Status const& gmp) {
@@ -141,6 +192,7 @@ std::string judge(PathDriver& driver, InputWorld const& world, Status const& gmp
 }  // namespace
 
 std::unique_ptr<PathDriver> l3Driver() { return std::make_unique<L3Driver>(); }
+std::unique_ptr<PathDriver> vpnDriver(bool withIrbStatus) { return std::make_unique<VpnDriver>(withIrbStatus); }
 
 RunReport runChanges(PathDriver& driver, RunSpec const& spec) {
   SeededChoices choices(spec.seed);

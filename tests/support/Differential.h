@@ -12,8 +12,9 @@
 // sequence (each ending in a judgement); describeFailure prints the seed, the
 // shortest failing prefix and the command line that replays it.
 //
-// Not thread-safe. The VPN driver lives with its test (it needs the VPN top
-// level); this file knows only the L3 one.
+// Drivers: the L3 path; the VPN path with or without an IRB status (its
+// walks yield after a random number of items, 1..3, drawn from the seed).
+// Not thread-safe.
 //
 //   auto driver = TestSupport::l3Driver();
 //   auto report = TestSupport::runChanges(*driver, {.seed = 7, .changes = 500});
@@ -60,6 +61,7 @@ class PathDriver {
 };
 
 std::unique_ptr<PathDriver> l3Driver();
+std::unique_ptr<PathDriver> vpnDriver(bool withIrbStatus = true);
 
 struct RunSpec {
   std::uint64_t seed = 1;

@@ -40,7 +40,8 @@ std::vector<Entry> const& entries() {
        "(*,G) Joins, off (S,G) Joins); only before the first 'start' of the process"},
       {nullptr, "corrupt", "corrupt gmp|sbd",
        "the next read of the GMP status table (the L3 start-up walk) / of the IRB\n"
-       "status's vlanToSbd table reports a corruption"},
+       "status's vlanToSbd table (the VPN path's change trackers, on a group change)\n"
+       "reports a corruption"},
 
       {"Paths and scheduling", "start", "start l3 [NAME]",
        "start the L3 inject path on local status NAME (default 'local', created empty\n"

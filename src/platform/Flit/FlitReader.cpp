@@ -226,8 +226,10 @@ bool readTrace(std::span<uint8_t const> bytes, TraceSummary& summary,
    // Records: the ring as one stream starting at the tail.
    std::vector<uint8_t> stream(used);
    uint32_t first = std::min(used, ringBytes - tail);
-   std::memcpy(stream.data(), ring + tail, first);
-   std::memcpy(stream.data() + first, ring, used - first);
+   // An empty ring gives an empty stream, whose data() may be null: copy only
+   // what is there.
+   if (first > 0) std::memcpy(stream.data(), ring + tail, first);
+   if (used > first) std::memcpy(stream.data() + first, ring, used - first);
 
    Cursor records(stream.data(), stream.size());
    std::vector<Arg> args;

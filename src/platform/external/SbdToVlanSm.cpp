@@ -1,5 +1,8 @@
 #include "external/SbdToVlanSm.h"
 
+#include <utility>
+#include <vector>
+
 namespace Irb::Multicast {
 
 class SbdToVlanSm::VornMcastIrbStatus : public Vorn::NotifieeConstOf<McastIrbStatus> {
@@ -28,9 +31,24 @@ Vorn::Ptr<SbdToVlanSm> SbdToVlanSm::SbdToVlanSmIs(Vorn::Ptr<McastIrbStatus const
 SbdToVlanSm::SbdToVlanSm(Vorn::Ptr<McastIrbStatus const> const& mcastIrbStatus,
                          Vorn::Ptr<SbdToVlanStatus> const& sbdToVlanStatus)
     : sbdToVlanStatus_(sbdToVlanStatus) {
-  if (!mcastIrbStatus || !sbdToVlanStatus_) return;
-  vornMcastIrbStatus_ = Vorn::Ptr<VornMcastIrbStatus>(new VornMcastIrbStatus(mcastIrbStatus, this));
-  for (auto const& [vlan, entry] : mcastIrbStatus->vlanToSbdTable().entries()) handleVlanToSbd(vlan);
+  if (!sbdToVlanStatus_) return;
+  if (mcastIrbStatus) {
+    vornMcastIrbStatus_ = Vorn::Ptr<VornMcastIrbStatus>(new VornMcastIrbStatus(mcastIrbStatus, this));
+    for (auto const& [vlan, entry] : mcastIrbStatus->vlanToSbdTable().entries()) handleVlanToSbd(vlan);
+  }
+  // A status filled before (from another IRB status) may list members this
+  // table does not name: take them out, and the states left empty.
+  std::vector<std::pair<Bridging::VlanId, Bridging::VlanId>> stale;
+  for (auto const& [sbd, state] : sbdToVlanStatus_->sbdVlanState())
+    for (Bridging::VlanId const vlan : state->vlanId()) {
+      Bridging::VlanId const* applied = applied_.find(vlan);
+      if (!applied || !(*applied == sbd)) stale.emplace_back(sbd, vlan);
+    }
+  for (auto const& [sbd, vlan] : stale) {
+    auto state = sbdToVlanStatus_->sbdVlanStateMutable(sbd);
+    state->vlanIdDel(vlan);
+    if (state->vlanId().empty()) sbdToVlanStatus_->sbdVlanStateDel(sbd);
+  }
 }
 
 SbdToVlanSm::~SbdToVlanSm() {

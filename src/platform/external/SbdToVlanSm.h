@@ -9,6 +9,8 @@
 //   new one. Existing SbdVlanState objects are changed in place (members added
 //   and removed); a state is created when its SBD VLAN gains its first member
 //   (with that member already in its set) and removed when it loses its last.
+//   Built on a status that already holds states, it brings them in line with
+//   the table (members the table does not name are taken out).
 //
 //   It reads the table's entries as the agent owning them would, not through
 //   the corruption-checked read of the library's readers.

@@ -82,6 +82,19 @@ TEST_F(SbdToVlanSmTest, LastMemberLeavingRemovesTheState) {
   EXPECT_FALSE(sbd->sbdVlanState(4000));
 }
 
+TEST_F(SbdToVlanSmTest, BuiltOnAFilledStatusDropsMembersTheTableDoesNotName) {
+  irb->vlanToSbdIs({10, 4000});
+  irb->vlanToSbdIs({11, 4000});
+  auto first = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  first = nullptr;
+  auto other = McastIrbStatus::mcastIrbStatusIs();
+  other->vlanToSbdIs({11, 4000});
+  auto second = SbdToVlanSm::SbdToVlanSmIs(other, sbd);
+  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{11}));
+  auto none = SbdToVlanSm::SbdToVlanSmIs(nullptr, sbd);
+  EXPECT_TRUE(sbd->sbdVlanState().empty());
+}
+
 TEST_F(SbdToVlanSmTest, NotificationOffStopsFollowing) {
   auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
   sm->hasNotificationActiveIs(false);
