@@ -9,8 +9,16 @@
 //                             leave of a random group, then the scheduler to
 //                             idle; time per change.
 //   W3_ChurnBurst/N/P         1,000 such changes, then one drain; per change.
-//   W4_Memory/N/P             heap bytes of the W2 state, per mapping and per
-//                             membership entry.
+//   W4_Memory/N/P             heap bytes of the W2 state (live bytes from the
+//                             allocation counter, AllocCounter.h):
+//                               lib_B_all_per_mapping  all of it over N + V mappings;
+//                               B_per_mapping          the path over the mappings
+//                                                      alone (no membership);
+//                               B_per_entry            what attaching the statuses
+//                                                      adds (trackers and the Joins
+//                                                      they cause) per group entry;
+//                               retained_B_per_mapping left on the inputs after
+//                                                      teardown (observer lists).
 // Every benchmark checks once, outside the timed region, that the library's
 // Joins equal the model's, and reports `model_*` times and `ratio` (library
 // time over model time). For W3 the model is one full evaluation on the final
@@ -19,8 +27,8 @@
 // per_change counter and the CPU column).
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <cstdint>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -282,69 +290,92 @@ void W3_ChurnBurst(benchmark::State& state) { churn(state, 1000); }
 
 // ---- W4: memory -------------------------------------------------------------------------------
 
+// Inputs of one W4 measurement. Observing an entity leaves a small observer
+// list on it after the observer goes, so every measurement gets fresh inputs.
+struct MemoryInputs {
+  MemoryInputs(Bench::Leaf const& leaf, Bench::HeapUse& tunnelBytes, Bench::HeapUse& membershipBytes) {
+    auto const h0 = Bench::heapNow();
+    tunnel = leaf.tunnelStatus();
+    auto const h1 = Bench::heapNow();
+    membership = leaf.shared();
+    auto const h2 = Bench::heapNow();
+    tunnelBytes = h1 - h0;
+    membershipBytes = h2 - h1;
+  }
+  Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus> tunnel;
+  Bench::Leaf::Membership membership;
+  Vorn::Ptr<McastIrbStatus> irb = McastIrbStatus::mcastIrbStatusIs();
+  Vorn::Ptr<Status> gmp = Status::statusIs();
+  Vorn::Ptr<Keel::TaskScheduler> scheduler = Vorn::make<Keel::TaskScheduler>();
+};
+
 void W4_Memory(benchmark::State& state) {
   for (auto _ : state) {
-    auto const h0 = Bench::heapNow();
     Bench::Leaf const leaf(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
-    auto tunnel = leaf.tunnelStatus();
-    auto const h1 = Bench::heapNow();
-    auto membership = leaf.shared();
-    auto coll = Bench::collectionOf(membership);
-    auto const h2 = Bench::heapNow();
-    auto irb = McastIrbStatus::mcastIrbStatusIs();
-    auto gmp = Status::statusIs();
-    auto scheduler = Vorn::make<Keel::TaskScheduler>();
     bool const starG = TestSupport::modelStarG();
+    Bench::HeapUse tunnelBytes, membershipBytes;
 
-    // The W2 state as W2 builds it.
-    auto const h3 = Bench::heapNow();
-    auto vpn = vpnInjectSmFactory(scheduler, coll, tunnel, irb, gmp);
-    scheduler->runUntilIdle();
-    auto const total = Bench::heapNow() - h3;
-    auto want = TestSupport::vpnModelJoins(*coll, *tunnel, irb.ptr(), starG);
-    if (Bench::joins(*gmp) != want) {
-      state.SkipWithError("W4: library Joins differ from the model's");
-      return;
+    // The W2 state as W2 builds it: everything the library holds.
+    TestSupport::JoinSet want;
+    Bench::HeapUse total, table, modelBytes, retained;
+    {
+      MemoryInputs in(leaf, tunnelBytes, membershipBytes);
+      auto coll = Bench::collectionOf(in.membership);
+      auto const h0 = Bench::heapNow();
+      auto vpn = vpnInjectSmFactory(in.scheduler, coll, in.tunnel, in.irb, in.gmp);
+      in.scheduler->runUntilIdle();
+      total = Bench::heapNow() - h0;
+      want = TestSupport::vpnModelJoins(*coll, *in.tunnel, in.irb.ptr(), starG);
+      if (Bench::joins(*in.gmp) != want) {
+        state.SkipWithError("W4: library Joins differ from the model's");
+        return;
+      }
+      // What the table's Join entries take (a copy allocates the same nodes).
+      auto const h1 = Bench::heapNow();
+      auto tableCopy = in.gmp->entries();
+      table = Bench::heapNow() - h1;
+      tableCopy.clear();
+      // The model's answer, for scale.
+      auto const h2 = Bench::heapNow();
+      auto modelCopy = want;
+      modelBytes = Bench::heapNow() - h2;
+      modelCopy.clear();
+      vpn = nullptr;
+      retained = Bench::heapNow() - h0;  // left on the inputs after teardown
     }
-    // What the table's Join entries take (a copy allocates the same nodes).
-    auto const h4 = Bench::heapNow();
-    auto tableCopy = gmp->entries();
-    auto const table = Bench::heapNow() - h4;
-    tableCopy.clear();
-    // The model's answer, for scale.
-    auto const h5 = Bench::heapNow();
-    auto modelCopy = want;
-    auto const modelBytes = Bench::heapNow() - h5;
-    modelCopy.clear();
-    vpn = nullptr;
 
-    // Split: the pipeline over the mappings alone (empty collection), then
-    // what the membership statuses add (their trackers and the Joins they cause).
-    auto emptyColl = Irb::Multicast::Egress::membershipJoinStatusCollFactory();
-    auto const h6 = Bench::heapNow();
-    vpn = vpnInjectSmFactory(scheduler, emptyColl, tunnel, irb, gmp);
-    scheduler->runUntilIdle();
-    auto const h7 = Bench::heapNow();
-    emptyColl->localMembershipIs(membership.local);
-    for (auto const& p : membership.peers) emptyColl->peerMembershipIs(p);
-    scheduler->runUntilIdle();
-    auto const h8 = Bench::heapNow();
-    if (Bench::joins(*gmp) != want) {
-      state.SkipWithError("W4: Joins after attaching the statuses differ from the model's");
-      return;
+    // Split, on fresh inputs: the pipeline over the mappings alone (empty
+    // collection), then what attaching the membership statuses adds (their
+    // trackers and the Joins they cause).
+    Bench::HeapUse perMapping, perEntry;
+    {
+      Bench::HeapUse ignored1, ignored2;
+      MemoryInputs in(leaf, ignored1, ignored2);
+      auto coll = Irb::Multicast::Egress::membershipJoinStatusCollFactory();
+      auto const h0 = Bench::heapNow();
+      auto vpn = vpnInjectSmFactory(in.scheduler, coll, in.tunnel, in.irb, in.gmp);
+      in.scheduler->runUntilIdle();
+      auto const h1 = Bench::heapNow();
+      coll->localMembershipIs(in.membership.local);
+      for (auto const& p : in.membership.peers) coll->peerMembershipIs(p);
+      in.scheduler->runUntilIdle();
+      auto const h2 = Bench::heapNow();
+      if (Bench::joins(*in.gmp) != want) {
+        state.SkipWithError("W4: Joins after attaching the statuses differ from the model's");
+        return;
+      }
+      perMapping = h1 - h0;
+      perEntry = h2 - h1;
     }
-    vpn = nullptr;
 
     double const mappings = static_cast<double>(leaf.allMappings());
-    double const entries = static_cast<double>(membership.groupEntries);
+    double const entries = static_cast<double>(leaf.shared().groupEntries);
     double const joins = static_cast<double>(want.size());
-    auto const perMapping = h7 - h6;
-    auto const perEntry = h8 - h7;
     state.counters["mappings"] = mappings;
     state.counters["entries"] = entries;
     state.counters["joins"] = joins;
-    state.counters["input_B_per_mapping"] = static_cast<double>((h1 - h0).bytes) / mappings;
-    state.counters["input_B_per_entry"] = static_cast<double>((h2 - h1).bytes) / entries;
+    state.counters["input_B_per_mapping"] = static_cast<double>(tunnelBytes.bytes) / mappings;
+    state.counters["input_B_per_entry"] = static_cast<double>(membershipBytes.bytes) / entries;
     state.counters["lib_MB"] = static_cast<double>(total.bytes) / 1e6;
     state.counters["lib_B_all_per_mapping"] = static_cast<double>(total.bytes) / mappings;
     state.counters["lib_blocks_per_mapping"] = static_cast<double>(total.blocks) / mappings;
@@ -352,6 +383,7 @@ void W4_Memory(benchmark::State& state) {
     state.counters["B_per_entry"] = static_cast<double>(perEntry.bytes) / entries;
     state.counters["table_B_per_join"] = joins > 0 ? static_cast<double>(table.bytes) / joins : 0.0;
     state.counters["model_B_per_join"] = joins > 0 ? static_cast<double>(modelBytes.bytes) / joins : 0.0;
+    state.counters["retained_B_per_mapping"] = static_cast<double>(retained.bytes) / mappings;
   }
 }
 

@@ -275,11 +275,12 @@ RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& spec, RunRepo
   return best;
 }
 
-std::string describeFailure(RunSpec const& spec, RunReport const& shortest, std::string const& testFilter) {
+std::string describeFailure(RunSpec const& spec, RunReport const& shortest, std::string const& testFilter,
+                            std::string const& program) {
   std::ostringstream os;
   os << "seed " << spec.seed << " fails after " << shortest.changesRun << " change(s) (shortest failing prefix): "
      << shortest.what << "\nreplay: MCINJECT_SEED=" << spec.seed << " MCINJECT_STEPS=" << shortest.changesRun
-     << " unit_tests --gtest_filter='" << testFilter << "'\nchanges:";
+     << ' ' << program << " --gtest_filter='" << testFilter << "'\nchanges:";
   std::size_t const n = shortest.log.size();
   std::size_t const from = n > 400 ? n - 400 : 0;
   if (from > 0) os << "\n  ... " << from << " earlier change(s) left out";

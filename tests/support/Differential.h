@@ -88,9 +88,10 @@ RunReport runChanges(PathDriver& driver, RunSpec const& spec, ChoiceSource& choi
 // The shortest prefix of the failed seeded run `failed` that still fails.
 RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& spec, RunReport const& failed);
 
-// Seed, prefix length, changes and the replay command line (`testFilter` is
-// the gtest filter of the test that ran it).
-std::string describeFailure(RunSpec const& spec, RunReport const& shortest, std::string const& testFilter);
+// Seed, prefix length, changes and the replay command line (`program` run
+// with the gtest filter of the test that ran it).
+std::string describeFailure(RunSpec const& spec, RunReport const& shortest, std::string const& testFilter,
+                            std::string const& program = "unit_tests");
 
 // What the environment asks of a randomized test:
 //   MCINJECT_SEED=S   run seed S only (with MCINJECT_LONG: the first seed)

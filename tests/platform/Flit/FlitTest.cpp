@@ -1,3 +1,5 @@
+// The binary trace: rendering, writing and reading back (also across ring
+// wraps and default-file changes), and the reader on untrusted input.
 #include "Flit/Flit.h"
 #include "Flit/FlitReader.h"
 
@@ -30,63 +32,48 @@ std::string renderOne(Arg const& a) {
 
 // --- render -------------------------------------------------------------------
 
-TEST(FlitRender, SubstitutesArgumentsInOrder) {
+TEST(FlitRender, SubstitutesArgumentsInOrderAndCopiesEverythingElse) {
    Arg args[] = {Arg::string("X"), Arg::number(42), Arg::pointer(reinterpret_cast<void const*>(0xbeef))};
    EXPECT_EQ(Flit::render("a %s b %s c %s d", args), "a X b 42 c 0xbeef d");
    EXPECT_EQ(Flit::render("%s%s%s", args), "X420xbeef");
-}
-
-TEST(FlitRender, MissingArgumentsRenderEmptySurplusIgnored) {
-   Arg one[] = {Arg::number(7)};
-   EXPECT_EQ(Flit::render("[%s] [%s] [%s]", one), "[7] [] []");
-   Arg three[] = {Arg::number(1), Arg::number(2), Arg::number(3)};
-   EXPECT_EQ(Flit::render("only %s", three), "only 1");
-   EXPECT_EQ(Flit::render("no placeholders", three), "no placeholders");
-   EXPECT_EQ(Flit::render("", three), "");
+   EXPECT_EQ(Flit::render("only %s", args), "only X") << "surplus arguments are ignored";
+   EXPECT_EQ(Flit::render("", args), "");
    EXPECT_EQ(Flit::render("%s", {}), "");
-}
-
-TEST(FlitRender, OtherPercentSequencesAreCopiedVerbatim) {
-   Arg args[] = {Arg::string("v")};
-   EXPECT_EQ(Flit::render("100% %d %n %x %s %", args), "100% %d %n %x v %");
-   EXPECT_EQ(Flit::render("%%s", args), "%v");
-   EXPECT_EQ(Flit::render("%", args), "%");
-   EXPECT_EQ(Flit::render("%S %s", args), "%S v");
-}
-
-TEST(FlitRender, StringArgumentsAreNotExpandedAgain) {
-   Arg args[] = {Arg::string("%s%n"), Arg::string("second")};
-   EXPECT_EQ(Flit::render("%s then %s", args), "%s%n then second");
-   std::string withNul("a\0b", 3);
-   Arg nul[] = {Arg::string(withNul)};
-   EXPECT_EQ(Flit::render("<%s>", nul), std::string("<a\0b>", 5));
-}
-
-TEST(FlitRender, NumbersAndPointers) {
-   EXPECT_EQ(renderOne(Arg::number(0)), "0");
+   Arg one[] = {Arg::number(7)};
+   EXPECT_EQ(Flit::render("[%s] [%s] [%s]", one), "[7] [] []") << "missing arguments render empty";
+   Arg v[] = {Arg::string("v")};
+   EXPECT_EQ(Flit::render("100% %d %n %x %s %", v), "100% %d %n %x v %");
+   EXPECT_EQ(Flit::render("%%s", v), "%v");
+   EXPECT_EQ(Flit::render("%S %s", v), "%S v");
+   // String arguments are not expanded again, and may hold a NUL.
+   Arg strings[] = {Arg::string("%s%n"), Arg::string(std::string_view("a\0b", 3))};
+   EXPECT_EQ(Flit::render("%s then <%s>", strings), std::string("%s%n then <a\0b>", 15));
+   EXPECT_EQ(Flit::Statement("%s -> %s").text(one), "7 -> ");
    EXPECT_EQ(renderOne(Arg::number(UINT64_MAX)), "18446744073709551615");
    EXPECT_EQ(renderOne(Arg::pointer(nullptr)), "0x0");
    EXPECT_EQ(renderOne(Arg::pointer(reinterpret_cast<void const*>(0xdeadbeefULL))), "0xdeadbeef");
 }
 
 TEST(FlitRender, AddressesUseUsualText) {
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyNone, ip({1, 2, 3}))), "none");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv4, ip({10, 0, 0, 1}))), "10.0.0.1");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv4, ip({239, 255, 0, 255, 9, 9}))), "239.255.0.255");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({}))), "::");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}))), "::1");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}))),
-             "2001:db8::1");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0xff, 0x02}))), "ff02::");
-   // A single zero group stays; of two equal runs the first is shortened.
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}))),
-             "2001:db8:0:1:1:1:1:1");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}))),
-             "2001:db8::1:0:0:1");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0x20, 0x01, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}))),
-             "2001:0:0:1::1");
-   EXPECT_EQ(renderOne(Arg::address(Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1}))),
-             "::ffff:192.0.2.1");
+   struct Case {
+      uint8_t family;
+      std::array<uint8_t, 16> bytes;
+      char const* text;
+   } const cases[] = {
+      {Arg::familyNone, ip({1, 2, 3}), "none"},
+      {Arg::familyIpv4, ip({10, 0, 0, 1}), "10.0.0.1"},
+      {Arg::familyIpv4, ip({239, 255, 0, 255, 9, 9}), "239.255.0.255"},
+      {Arg::familyIpv6, ip({}), "::"},
+      {Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "::1"},
+      {Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "2001:db8::1"},
+      {Arg::familyIpv6, ip({0xff, 0x02}), "ff02::"},
+      // A single zero group stays; of two equal runs the first is shortened.
+      {Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}), "2001:db8:0:1:1:1:1:1"},
+      {Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "2001:db8::1:0:0:1"},
+      {Arg::familyIpv6, ip({0x20, 0x01, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}), "2001:0:0:1::1"},
+      {Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1}), "::ffff:192.0.2.1"},
+   };
+   for (auto const& c : cases) EXPECT_EQ(renderOne(Arg::address(c.family, c.bytes)), c.text);
 }
 
 // --- writing and reading back ---------------------------------------------------
@@ -114,6 +101,13 @@ class FlitFileTest : public ::testing::Test {
       return file;
    }
 
+   // Appends records `from` to `to` - 1 with the text textOf(i) under format
+   // `id` ("record %s %s").
+   static void fill(Flit::File& file, uint32_t id, uint64_t from, uint64_t to) {
+      for (uint64_t i = from; i < to; ++i) file.append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+   }
+   static std::string textOf(uint64_t i) { return "record " + std::to_string(i) + " " + std::string(i % 13, 'x'); }
+
    struct Read {
       bool ok = false;
       std::string error;
@@ -134,19 +128,16 @@ class FlitFileTest : public ::testing::Test {
       return r;
    }
 
-   Read readBack(std::string const& name) const { return decode(bytes(name)); }
+   Read readBack(std::string const& name) const {
+      Read r = decode(bytes(name));
+      EXPECT_TRUE(r.ok) << r.error;
+      return r;
+   }
 
    std::vector<uint8_t> bytes(std::string const& name) const {
       std::ifstream in(path(name), std::ios::binary);
       return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
    }
-
-   void writeBytes(std::string const& name, std::vector<uint8_t> const& b) const {
-      std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
-      out.write(reinterpret_cast<char const*>(b.data()), static_cast<std::streamsize>(b.size()));
-   }
-
-   static std::string textOf(uint64_t i) { return "record " + std::to_string(i) + " " + std::string(i % 13, 'x'); }
 
    std::filesystem::path dir_;
 };
@@ -155,12 +146,10 @@ TEST_F(FlitFileTest, RecordsReadBackInOrder) {
    constexpr uint64_t n = 1000;
    {
       auto file = create("t.flit");
-      uint32_t id = file->formatIs("record %s %s");
-      for (uint64_t i = 0; i < n; ++i) file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+      fill(*file, file->formatIs("record %s %s"), 0, n);
       EXPECT_EQ(file->recordCount(), n);
    }  // destruction flushes
    Read r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
    ASSERT_EQ(r.texts.size(), n);
    for (uint64_t i = 0; i < n; ++i) {
       EXPECT_EQ(r.sequences[i], i);
@@ -175,22 +164,17 @@ TEST_F(FlitFileTest, FlushMakesRecordsReadableWhileFileStaysOpen) {
    uint32_t a = file->formatIs("a %s");
    file->append(a, {Arg::number(1)});
    file->flush();
-   Read r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
-   EXPECT_EQ(r.texts, std::vector<std::string>{"a 1"});
-
+   EXPECT_EQ(readBack("t.flit").texts, std::vector<std::string>{"a 1"});
    uint32_t b = file->formatIs("b %s");  // registered after a flush
    file->append(b, {Arg::string("two")});
    file->append(a, {Arg::number(3)});
    file->flush();
-   r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
-   EXPECT_EQ(r.texts, (std::vector<std::string>{"a 1", "b two", "a 3"}));
+   EXPECT_EQ(readBack("t.flit").texts, (std::vector<std::string>{"a 1", "b two", "a 3"}));
 }
 
 TEST_F(FlitFileTest, AllArgumentKindsRoundTrip) {
-   std::string binary("q\0\xff%s", 5);
    int local = 0;
+   std::string_view const binary("q\0\xff%s", 5);
    std::vector<Arg> args = {
       Arg::number(UINT64_MAX),
       Arg::pointer(&local),
@@ -206,7 +190,6 @@ TEST_F(FlitFileTest, AllArgumentKindsRoundTrip) {
       file->append(file->formatIs(format), args);
    }
    Read r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
    ASSERT_EQ(r.texts.size(), 1u);
    EXPECT_EQ(r.texts[0], Flit::render(format, args));
    EXPECT_NE(r.texts[0].find(std::string("|q\0\xff%s|", 7)), std::string::npos);
@@ -221,24 +204,19 @@ TEST_F(FlitFileTest, RingWrapKeepsNewestWholeRecordsInOrder) {
       uint32_t kept;
       {
          auto file = create("wrap.flit", ring);
-         uint32_t id = file->formatIs("record %s %s");
-         for (uint64_t i = 0; i < n; ++i) {
-            file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
-         }
+         fill(*file, file->formatIs("record %s %s"), 0, n);
          kept = file->recordCount();
          EXPECT_EQ(file->overwrittenRecords(), n - kept);
       }
       Read r = readBack("wrap.flit");
-      ASSERT_TRUE(r.ok) << r.error;
       ASSERT_EQ(r.texts.size(), kept);
       ASSERT_GT(kept, 0u);
       ASSERT_LT(kept, n);
       EXPECT_EQ(r.summary.firstSequence, n - kept);
       EXPECT_EQ(r.summary.overwrittenRecords, n - kept);
       for (uint32_t i = 0; i < kept; ++i) {
-         uint64_t seq = n - kept + i;
-         EXPECT_EQ(r.sequences[i], seq);
-         EXPECT_EQ(r.texts[i], textOf(seq));
+         EXPECT_EQ(r.sequences[i], n - kept + i);
+         EXPECT_EQ(r.texts[i], textOf(n - kept + i));
       }
    }
 }
@@ -247,15 +225,13 @@ TEST_F(FlitFileTest, RingWrapBetweenFlushesStaysReadable) {
    auto file = create("t.flit", 200);
    uint32_t id = file->formatIs("record %s %s");
    for (uint64_t i = 0; i < 500; ++i) {
-      file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
-      if (i % 7 == 0) {
-         file->flush();
-         Read r = readBack("t.flit");
-         ASSERT_TRUE(r.ok) << r.error;
-         ASSERT_FALSE(r.texts.empty());
-         EXPECT_EQ(r.sequences.back(), i);
-         EXPECT_EQ(r.texts.back(), textOf(i));
-      }
+      fill(*file, id, i, i + 1);
+      if (i % 7 != 0) continue;
+      file->flush();
+      Read r = readBack("t.flit");
+      ASSERT_FALSE(r.texts.empty());
+      EXPECT_EQ(r.sequences.back(), i);
+      EXPECT_EQ(r.texts.back(), textOf(i));
    }
 }
 
@@ -271,20 +247,22 @@ TEST_F(FlitFileTest, OversizedRecordsAndUnknownFormatsAreRejectedAndCounted) {
       EXPECT_EQ(file->rejectedRecords(), 3u);
    }
    Read r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
    EXPECT_EQ(r.texts, (std::vector<std::string>{"small", "after"}));
    EXPECT_EQ(r.sequences, (std::vector<uint64_t>{0, 1}));
    EXPECT_EQ(r.summary.rejectedRecords, 3u);
 }
 
-TEST_F(FlitFileTest, CreateReportsFailure) {
+TEST_F(FlitFileTest, UncreatableOrMissingFilesAreReported) {
    std::string error;
    EXPECT_FALSE(Flit::File::create(path("missing-dir/t.flit"), 1024, &error));
    EXPECT_NE(error.find("missing-dir/t.flit"), std::string::npos) << error;
-   error.clear();
    EXPECT_FALSE(Flit::File::create(path("t.flit"), 8, &error));
    EXPECT_NE(error.find("ring size"), std::string::npos) << error;
    EXPECT_FALSE(Flit::File::create(path("t.flit"), 8));  // no error sink
+   std::ostringstream out;
+   EXPECT_FALSE(Flit::printFile(path("nope.flit"), out, error));
+   EXPECT_NE(error.find("nope.flit"), std::string::npos) << error;
+   EXPECT_TRUE(out.str().empty());
 }
 
 TEST_F(FlitFileTest, PrintFileWritesOneLinePerRecord) {
@@ -306,37 +284,22 @@ TEST_F(FlitFileTest, PrintFileWritesOneLinePerRecord) {
 
 // --- statements and the default file ---------------------------------------------
 
-TEST_F(FlitFileTest, StatementWithoutDefaultFileWritesNothing) {
-   ASSERT_EQ(Flit::defaultFile(), nullptr);
-   Flit::Statement st("dropped %s");
-   st.write({Arg::number(1)});
-
-   Flit::defaultFileIs(create("t.flit"));
-   ASSERT_NE(Flit::defaultFile(), nullptr);
-   EXPECT_EQ(Flit::defaultFile()->recordCount(), 0u);
-   EXPECT_EQ(Flit::defaultFile()->formatCount(), 0u);
-   st.write({Arg::number(2)});
-   Flit::defaultFileIs(nullptr);  // flushes and closes
-   st.write({Arg::number(3)});
-
-   Read r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
-   EXPECT_EQ(r.texts, std::vector<std::string>{"dropped 2"});
-}
-
-TEST_F(FlitFileTest, EachStatementRegistersItsFormatOnce) {
-   Flit::defaultFileIs(create("t.flit"));
+TEST_F(FlitFileTest, StatementsWriteToTheDefaultFileRegisteringEachFormatOnce) {
    Flit::Statement join("join %s on %s");
    Flit::Statement prune("prune %s");
+   ASSERT_EQ(Flit::defaultFile(), nullptr);
+   join.write({Arg::number(1)});  // no default file: dropped
+   Flit::defaultFileIs(create("t.flit"));
+   EXPECT_EQ(Flit::defaultFile()->formatCount(), 0u);
    for (uint64_t i = 0; i < 300; ++i) {
       join.write({Arg::number(i), Arg::string("Vlan1")});
       if (i % 3 == 0) prune.write({Arg::number(i)});
    }
    EXPECT_EQ(Flit::defaultFile()->formatCount(), 2u);
-   Flit::defaultFileIs(nullptr);
+   Flit::defaultFileIs(nullptr);  // flushes and closes
+   prune.write({Arg::number(1)});
 
    Read r = readBack("t.flit");
-   ASSERT_TRUE(r.ok) << r.error;
    EXPECT_EQ(r.summary.formats, (std::vector<std::string>{"join %s on %s", "prune %s"}));
    ASSERT_EQ(r.texts.size(), 400u);
    EXPECT_EQ(r.texts[0], "join 0 on Vlan1");
@@ -359,19 +322,10 @@ TEST_F(FlitFileTest, StatementReRegistersWhenDefaultFileChanges) {
       first.write({Arg::number(2)});
       Flit::defaultFileIs(nullptr);
       Read r = readBack(name);
-      ASSERT_TRUE(r.ok) << r.error;
       EXPECT_EQ(r.texts, (std::vector<std::string>{"second 2", "first 2"}));
       EXPECT_EQ(r.summary.formats.size(), 2u);
    }
-   Read a = readBack("a.flit");
-   ASSERT_TRUE(a.ok) << a.error;
-   EXPECT_EQ(a.texts, (std::vector<std::string>{"first 1", "second 1"}));
-}
-
-TEST(FlitStatement, TextRendersItsFormat) {
-   Flit::Statement st("%s -> %s");
-   Arg args[] = {Arg::number(1), Arg::address(Arg::familyNone, {})};
-   EXPECT_EQ(st.text(args), "1 -> none");
+   EXPECT_EQ(readBack("a.flit").texts, (std::vector<std::string>{"first 1", "second 1"}));
 }
 
 // --- the reader on bad input -------------------------------------------------------
@@ -383,8 +337,7 @@ class FlitReaderTest : public FlitFileTest {
    std::vector<uint8_t> validTrace(uint64_t n = 5) {
       {
          auto file = create("good.flit", 4096);
-         uint32_t id = file->formatIs("record %s %s");
-         for (uint64_t i = 0; i < n; ++i) file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+         fill(*file, file->formatIs("record %s %s"), 0, n);
       }
       return bytes("good.flit");
    }
@@ -409,39 +362,27 @@ class FlitReaderTest : public FlitFileTest {
    }
 };
 
-TEST_F(FlitReaderTest, RejectsWrongMagicAndVersion) {
-   auto good = validTrace();
-   ASSERT_TRUE(decode(good).ok);
-
-   auto b = good;
-   b[0] = 'X';
-   Read r = decode(b);
-   expectError(r, "bad magic");
+// A writer that never appended (or a file shrunk to its header): the reader
+// lists nothing without copying from or into an empty buffer (the sanitizer
+// build catches a null pointer handed to memcpy).
+TEST_F(FlitReaderTest, TraceWithoutRecordsReadsAsEmptyAndValid) {
+   create("empty.flit", Flit::File::minRingBytes)->formatIs("registered but never written %s");
+   Read r = readBack("empty.flit");
    EXPECT_TRUE(r.texts.empty());
-
-   b = good;
-   putU32(b, Flit::layout::versionAt, 99);
-   expectError(decode(b), "version 99");
-
-   b = good;
-   putU32(b, Flit::layout::headerBytesAt, 1000);
-   expectError(decode(b), "header size");
-
-   std::vector<uint8_t> text = {'h', 'e', 'l', 'l', 'o'};
-   expectError(decode(text), "truncated header");
+   EXPECT_EQ(r.summary.recordCount, 0u);
+   EXPECT_EQ(r.summary.formats, std::vector<std::string>{"registered but never written %s"});
 }
 
 TEST_F(FlitReaderTest, TruncatedFileAtAnyLengthFailsCleanly) {
    auto good = validTrace();
    for (size_t len = 0; len < good.size(); ++len) {
-      std::vector<uint8_t> cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(len));
-      Read r = decode(cut);
+      Read r = decode(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(len)));
       EXPECT_FALSE(r.ok) << "length " << len;
       EXPECT_FALSE(r.error.empty()) << "length " << len;
    }
+   expectError(decode({'h', 'e', 'l', 'l', 'o'}), "truncated header");
    // Through the file path as well.
-   std::vector<uint8_t> cut(good.begin(), good.begin() + 100);
-   writeBytes("cut.flit", cut);
+   std::ofstream(path("cut.flit"), std::ios::binary).write(reinterpret_cast<char const*>(good.data()), 100);
    std::ostringstream out;
    std::string error;
    EXPECT_FALSE(Flit::printFile(path("cut.flit"), out, error));
@@ -449,32 +390,18 @@ TEST_F(FlitReaderTest, TruncatedFileAtAnyLengthFailsCleanly) {
    EXPECT_NE(error.find("cut.flit"), std::string::npos) << error;
 }
 
-TEST_F(FlitReaderTest, CorruptedRecordLengthEndsListingAfterIntactRecords) {
+TEST_F(FlitReaderTest, BadOrInconsistentHeaderFieldsAreRefused) {
    auto good = validTrace();
-   for (uint32_t bad : {0u, 1u, 4u, 0xffffffffu, 4096u, 5000u}) {
-      auto b = good;
-      putU32(b, recordAt(b, 2), bad);
-      Read r = decode(b);
-      expectError(r, "record 2");
-      EXPECT_EQ(r.texts, (std::vector<std::string>{textOf(0), textOf(1)})) << "length " << bad;
-   }
-   // A length one byte short leaves the record without its last argument byte.
-   auto b = good;
-   size_t at = recordAt(b, 3);
-   putU32(b, at, u32(b, at) - 1);
-   Read r = decode(b);
-   expectError(r, "record 3");
-   EXPECT_EQ(r.texts.size(), 3u);
-}
-
-TEST_F(FlitReaderTest, HugeOrInconsistentHeaderFieldsAreRefused) {
-   auto good = validTrace();
+   ASSERT_TRUE(decode(good).ok);
    using namespace Flit::layout;
    struct Case {
       uint32_t at;
       uint32_t value;
       char const* error;
-   } cases[] = {
+   } const cases[] = {
+      {magicAt, 0x58494c46u, "bad magic"},
+      {versionAt, 99, "version 99"},
+      {headerBytesAt, 1000, "header size"},
       {ringBytesAt, 0xffffffffu, "ring size"},
       {ringBytesAt, 1u << 30, "truncated ring"},
       {ringBytesAt, 8, "ring size"},
@@ -499,30 +426,45 @@ TEST_F(FlitReaderTest, HugeOrInconsistentHeaderFieldsAreRefused) {
    EXPECT_EQ(r.texts.size(), 5u);
 }
 
+TEST_F(FlitReaderTest, CorruptedRecordLengthEndsListingAfterIntactRecords) {
+   auto good = validTrace();
+   for (uint32_t bad : {0u, 1u, 4u, 0xffffffffu, 4096u, 5000u}) {
+      auto b = good;
+      putU32(b, recordAt(b, 2), bad);
+      Read r = decode(b);
+      expectError(r, "record 2");
+      EXPECT_EQ(r.texts, (std::vector<std::string>{textOf(0), textOf(1)})) << "length " << bad;
+   }
+   // A length one byte short leaves the record without its last argument byte.
+   auto b = good;
+   size_t at = recordAt(b, 3);
+   putU32(b, at, u32(b, at) - 1);
+   Read r = decode(b);
+   expectError(r, "record 3");
+   EXPECT_EQ(r.texts.size(), 3u);
+}
+
 TEST_F(FlitReaderTest, CorruptedRecordContentsAreReported) {
    auto good = validTrace();
-   size_t at = recordAt(good, 1) + 4;  // sequence varint of record 1 (a single byte)
-
+   size_t const at = recordAt(good, 1) + 4;  // sequence varint of record 1 (a single byte)
+   struct Case {
+      size_t offset;  // from `at`: sequence, format id, argument count, first kind
+      uint8_t value;
+      char const* error;
+   } const cases[] = {
+      {0, 7, "sequence number 7 out of order"},
+      {1, 9, "unknown format id 9"},
+      {2, 0x7f, "argument count 127"},
+      {3, 0x33, "unknown kind 51"},
+   };
+   for (auto const& c : cases) {
+      auto b = good;
+      b[at + c.offset] = c.value;
+      expectError(decode(b), c.error);
+   }
    auto b = good;
-   b[at] = 7;
-   expectError(decode(b), "sequence number 7 out of order");
-
-   b = good;
-   b[at + 1] = 9;  // format id
-   expectError(decode(b), "unknown format id 9");
-
-   b = good;
-   b[at + 2] = 0x7f;  // argument count
-   expectError(decode(b), "argument count 127");
-
-   b = good;
-   b[at + 3] = 0x33;  // first argument kind
-   expectError(decode(b), "unknown kind 51");
-
-   b = good;
    for (size_t i = at; i < at + 11; ++i) b[i] = 0xff;  // endless varint
    expectError(decode(b), "bad sequence number");
-
    // Argument count smaller than what follows: stray bytes.
    b = good;
    b[at + 2] = 1;
@@ -561,14 +503,12 @@ TEST_F(FlitReaderTest, RandomCorruptionNeverCrashesOrBreaksOrder) {
 TEST_F(FlitReaderTest, StaleHeaderOverNewerRecordsNeverListsWrongText) {
    auto file = create("t.flit", 256);
    uint32_t id = file->formatIs("record %s %s");
-   uint64_t i = 0;
-   for (; i < 5; ++i) file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
+   fill(*file, id, 0, 5);
    file->flush();
    auto before = bytes("t.flit");
    size_t listed = 0, refused = 0;
-   for (int step = 0; step < 30; ++step) {
-      file->append(id, {Arg::number(i), Arg::string(std::string(i % 13, 'x'))});
-      ++i;
+   for (uint64_t i = 5; i < 35; ++i) {
+      fill(*file, id, i, i + 1);
       file->flush();
       auto b = bytes("t.flit");
       std::copy(before.begin(), before.begin() + Flit::layout::headerBytes, b.begin());
@@ -580,14 +520,6 @@ TEST_F(FlitReaderTest, StaleHeaderOverNewerRecordsNeverListsWrongText) {
    // Both outcomes occur: some old records survive, the overwritten ones are refused.
    EXPECT_GT(listed, 0u);
    EXPECT_GT(refused, 0u);
-}
-
-TEST_F(FlitReaderTest, MissingFileIsAnError) {
-   std::ostringstream out;
-   std::string error;
-   EXPECT_FALSE(Flit::printFile(path("nope.flit"), out, error));
-   EXPECT_NE(error.find("nope.flit"), std::string::npos) << error;
-   EXPECT_TRUE(out.str().empty());
 }
 
 }  // namespace

@@ -15,12 +15,12 @@ namespace {
 using Keel::Task;
 using Keel::TaskPriority;
 using Keel::TaskScheduler;
+using Log = std::vector<std::string>;
 
 // A task that logs its name and then runs an optional body.
 class LogTask : public Task {
  public:
-  LogTask(TaskPriority p, std::string name, std::vector<std::string>* log,
-          Vorn::PtrInterface* owner = nullptr)
+  LogTask(TaskPriority p, std::string name, Log* log, Vorn::PtrInterface* owner = nullptr)
       : Task(p, std::move(name), owner), log_(log) {}
   void run() override {
     log_->push_back(name());
@@ -29,14 +29,13 @@ class LogTask : public Task {
   std::function<void()> body;
 
  private:
-  std::vector<std::string>* log_;
+  Log* log_;
 };
 
 // A counted owner with a task member, reporting its destruction.
 class Owner : public Vorn::PtrInterface {
  public:
-  Owner(std::vector<std::string>* log, bool* destroyed)
-      : task(5, "owned", log, this), destroyed_(destroyed) {}
+  Owner(Log* log, bool* destroyed) : task(5, "owned", log, this), destroyed_(destroyed) {}
   ~Owner() override { *destroyed_ = true; }
   LogTask task;
 
@@ -46,17 +45,18 @@ class Owner : public Vorn::PtrInterface {
 
 class TaskSchedulerTest : public ::testing::Test {
  protected:
+  void queue(std::initializer_list<Task*> tasks) {
+    for (Task* t : tasks) sched_->taskIs(t);
+  }
   Vorn::Ptr<TaskScheduler> sched_ = Vorn::make<TaskScheduler>();
-  std::vector<std::string> log_;
+  Log log_;
 };
-
-using Log = std::vector<std::string>;
 
 // ---- order and running --------------------------------------------------------------------
 
 TEST_F(TaskSchedulerTest, LowerPriorityRunsFirstAndEqualPrioritiesRunInQueueOrder) {
   LogTask a(20, "a", &log_), b(10, "b", &log_), c(20, "c", &log_), d(10, "d", &log_), e(0, "e", &log_);
-  for (Task* t : std::initializer_list<Task*>{&a, &b, &c, &d, &e, &a}) sched_->taskIs(t);
+  queue({&a, &b, &c, &d, &e, &a});
   EXPECT_EQ(sched_->queuedTasks(), 5u);  // queueing `a` again kept its place
   EXPECT_EQ(sched_->runUntilIdle(), 5u);
   EXPECT_EQ(log_, (Log{"e", "b", "d", "a", "c"}));
@@ -68,8 +68,7 @@ TEST_F(TaskSchedulerTest, TaskRequeuedFromItsRunGoesBehindItsPeers) {
   a.body = [&] {
     if (++runsOfA < 3) sched_->taskIs(&a);
   };
-  sched_->taskIs(&a);
-  sched_->taskIs(&b);
+  queue({&a, &b});
   EXPECT_EQ(sched_->runUntilIdle(), 4u);
   EXPECT_EQ(log_, (Log{"a", "b", "a", "a"}));
 }
@@ -90,8 +89,7 @@ TEST_F(TaskSchedulerTest, RunUntilIdleStopsWhenIdleOrAfterMaxSlices) {
 TEST_F(TaskSchedulerTest, ThrowingTaskLeavesTheQueueConsistent) {
   LogTask bad(1, "bad", &log_), good(2, "good", &log_);
   bad.body = [] { throw std::runtime_error("boom"); };
-  sched_->taskIs(&bad);
-  sched_->taskIs(&good);
+  queue({&bad, &good});
   EXPECT_THROW(sched_->runSlice(), std::runtime_error);
   EXPECT_FALSE(bad.queued());
   EXPECT_EQ(sched_->runUntilIdle(), 1u);
@@ -103,7 +101,7 @@ TEST_F(TaskSchedulerTest, ThrowingTaskLeavesTheQueueConsistent) {
 TEST_F(TaskSchedulerTest, CancelledOrDestroyedTasksDoNotRun) {
   auto doomed = std::make_unique<LogTask>(1, "doomed", &log_);
   LogTask cancelled(1, "cancelled", &log_), survivor(1, "survivor", &log_);
-  for (Task* t : std::initializer_list<Task*>{doomed.get(), &cancelled, &survivor}) sched_->taskIs(t);
+  queue({doomed.get(), &cancelled, &survivor});
   sched_->taskDel(&cancelled);
   sched_->taskDel(&cancelled);  // not queued any more: no-op
   doomed.reset();
@@ -149,8 +147,7 @@ TEST_F(TaskSchedulerTest, OwnerWithZeroCountIsNotDeletedByItsSlice) {
 TEST_F(TaskSchedulerTest, SchedulerReleasedByItsOwnTaskFinishesTheRun) {
   LogTask a(1, "a", &log_), b(2, "b", &log_);
   a.body = [&] { sched_ = nullptr; };
-  sched_->taskIs(&a);
-  sched_->taskIs(&b);
+  queue({&a, &b});
   TaskScheduler* raw = sched_.ptr();
   EXPECT_EQ(raw->runUntilIdle(), 2u);  // the run's own reference keeps it alive
   EXPECT_EQ(log_, (Log{"a", "b"}));
@@ -172,11 +169,16 @@ std::uint32_t itemsInOneSlice(TaskScheduler& sched, std::uint32_t cap = 100000) 
   return items;
 }
 
-TEST_F(TaskSchedulerTest, FixedBudgetYieldsAtTheBudgetEverySlice) {
+TEST_F(TaskSchedulerTest, BudgetIsFixedOrRandomWhicheverWasSetLast) {
   EXPECT_EQ(itemsInOneSlice(*sched_), 1024u);  // the default
   sched_->itemBudgetIs(3);
   EXPECT_EQ(itemsInOneSlice(*sched_), 3u);
   EXPECT_EQ(itemsInOneSlice(*sched_), 3u);  // the count restarts every slice
+  sched_->randomBudgetIs(1, 1);
+  EXPECT_EQ(itemsInOneSlice(*sched_), 1u);
+  sched_->randomBudgetIs(1, 0);  // max zero ends the random budget
+  EXPECT_EQ(itemsInOneSlice(*sched_), 3u);
+  sched_->randomBudgetIs(9, 1000);
   sched_->itemBudgetIs(0);
   EXPECT_EQ(itemsInOneSlice(*sched_, 50000), 50000u);  // unlimited
 }
@@ -193,17 +195,6 @@ TEST_F(TaskSchedulerTest, RandomBudgetStaysInRangeCoversItAndRepeatsForTheSameSe
   EXPECT_EQ(std::set<std::uint32_t>(first.begin(), first.end()), (std::set<std::uint32_t>{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(draw(42), first);
   EXPECT_NE(draw(43), first);
-}
-
-TEST_F(TaskSchedulerTest, RandomBudgetMaxZeroOrAFixedBudgetEndsTheRandomOne) {
-  sched_->itemBudgetIs(7);
-  sched_->randomBudgetIs(1, 1);
-  EXPECT_EQ(itemsInOneSlice(*sched_), 1u);
-  sched_->randomBudgetIs(1, 0);
-  EXPECT_EQ(itemsInOneSlice(*sched_), 7u);
-  sched_->randomBudgetIs(9, 1000);
-  sched_->itemBudgetIs(2);
-  EXPECT_EQ(itemsInOneSlice(*sched_), 2u);
 }
 
 }  // namespace

@@ -12,21 +12,19 @@ namespace {
 using Keel::TaskScheduler;
 using Keel::WalkRet;
 using Keel::WalkSmBase;
-using Event = WalkSmBase::TraceEvent;
-using Log = std::vector<std::string>;
+using Visits = std::vector<int>;
 
 // A walk over `items` that records every trace event and notification, and
 // counts how often each item was visited.
 class ItemWalk : public WalkSmBase {
  public:
-  ItemWalk(Vorn::Ptr<TaskScheduler> const& s, std::size_t items, Log* log,
-           bool* destroyed = nullptr)
+  ItemWalk(Vorn::Ptr<TaskScheduler> const& s, std::size_t items, std::string* log, bool* destroyed = nullptr)
       : WalkSmBase(s, 10, "itemWalk"), visits(items, 0), log_(log), destroyed_(destroyed) {}
   ~ItemWalk() override {
     if (destroyed_) *destroyed_ = true;
   }
 
-  std::vector<int> visits;
+  Visits visits;
   bool refuse = false;
   bool restarts = false;
   bool continues = true;
@@ -37,16 +35,15 @@ class ItemWalk : public WalkSmBase {
   std::uint32_t initialScheduleDelay() const override { return delay; }
   bool untilNoMoreWork() const override { return continues; }
   bool allowWalkRestarts() const override { return restarts; }
-  void walkScheduledNotification() override { log_->push_back("N:scheduled"); }
-  void walkAbortedNotification() override { log_->push_back("N:aborted"); }
+  void walkScheduledNotification() override { record("N:scheduled"); }
+  void walkAbortedNotification() override { record("N:aborted"); }
   bool walkStartedNotification() override {
-    log_->push_back("N:started");
-    if (refuse) return false;
+    record("N:started");
     next_ = 0;
-    return true;
+    return !refuse;
   }
-  void walkFinishedNotification() override { log_->push_back("N:finished"); }
-  void traceEvent(Event e) const override { log_->push_back(traceEventName(e)); }
+  void walkFinishedNotification() override { record("N:finished"); }
+  void traceEvent(TraceEvent e) const override { record(traceEventName(e)); }
 
   WalkRet walk() override {
     std::uint32_t done = 0;
@@ -61,22 +58,29 @@ class ItemWalk : public WalkSmBase {
   }
 
  private:
+  void record(std::string const& what) const { *log_ += (log_->empty() ? "" : " ") + what; }
   std::size_t next_ = 0;
-  Log* log_;
+  std::string* log_;
   bool* destroyed_;
 };
 
+// The events of a walk that starts and finishes in one go.
+std::string const wholeWalk = "walkScheduled N:scheduled walkStarted N:started walkFinished N:finished";
+
 class WalkSmBaseTest : public ::testing::Test {
  protected:
+  Vorn::Ptr<ItemWalk> walkOf(std::size_t items) { return Vorn::make<ItemWalk>(sched_, items, &log_); }
+  std::string trail() { return std::exchange(log_, {}); }
+
   Vorn::Ptr<TaskScheduler> sched_ = Vorn::make<TaskScheduler>();
-  Log log_;
+  std::string log_;
 };
 
 // ---- slicing ----------------------------------------------------------------------------
 
 TEST_F(WalkSmBaseTest, BudgetOfOneYieldsAfterEveryItemAndVisitsEachItemOnce) {
   sched_->itemBudgetIs(1);
-  auto w = Vorn::make<ItemWalk>(sched_, 4, &log_);
+  auto w = walkOf(4);
   w->scheduleWalk();
   w->scheduleWalk();  // already queued: nothing more
   EXPECT_EQ(sched_->queuedTasks(), 1u);
@@ -84,50 +88,49 @@ TEST_F(WalkSmBaseTest, BudgetOfOneYieldsAfterEveryItemAndVisitsEachItemOnce) {
   EXPECT_TRUE(sched_->runSlice());
   EXPECT_TRUE(w->walkInProgress());
   EXPECT_TRUE(w->walkScheduled());  // queued again to resume
-  EXPECT_EQ(w->visits, (std::vector<int>{1, 0, 0, 0}));
+  EXPECT_EQ(w->visits, (Visits{1, 0, 0, 0}));
 
   EXPECT_EQ(sched_->runUntilIdle(), 3u);
-  EXPECT_EQ(w->visits, (std::vector<int>{1, 1, 1, 1}));
+  EXPECT_EQ(w->visits, (Visits{1, 1, 1, 1}));
   EXPECT_FALSE(w->walkInProgress());
   EXPECT_FALSE(w->walkScheduled());
   EXPECT_EQ(w->walkCount(), 4u);
-  EXPECT_EQ(log_, (Log{"walkScheduled", "N:scheduled", "walkStarted", "N:started", "walkYielded",
-                       "walkYielded", "walkYielded", "walkFinished", "N:finished"}));
+  EXPECT_EQ(trail(), "walkScheduled N:scheduled walkStarted N:started walkYielded walkYielded walkYielded "
+                     "walkFinished N:finished");
 }
 
 TEST_F(WalkSmBaseTest, WalkThatIsNotUntilNoMoreWorkEndsAfterOneCall) {
   sched_->itemBudgetIs(2);
-  auto w = Vorn::make<ItemWalk>(sched_, 5, &log_);
+  auto w = walkOf(5);
   w->continues = false;
   w->scheduleWalk();
   EXPECT_EQ(sched_->runUntilIdle(), 1u);
-  EXPECT_EQ(w->visits, (std::vector<int>{1, 1, 0, 0, 0}));
+  EXPECT_EQ(w->visits, (Visits{1, 1, 0, 0, 0}));
   EXPECT_FALSE(w->walkInProgress());
-  EXPECT_EQ(log_.back(), "N:finished");
+  EXPECT_EQ(trail(), wholeWalk);
 }
 
 TEST_F(WalkSmBaseTest, InitialDelayGivesUpTurnsBeforeTheWalkStarts) {
-  Log other;
+  std::string order;
   struct Other : Keel::Task {
-    Other(Log* l) : Task(10, "other"), log(l) {}
-    void run() override { log->push_back("other"); }
-    Log* log;
-  } o1(&other), o2(&other);
-  auto w = Vorn::make<ItemWalk>(sched_, 1, &log_);
+    explicit Other(std::string* o) : Task(10, "other"), order(o) {}
+    void run() override { *order += "other "; }
+    std::string* order;
+  } o1(&order), o2(&order);
+  auto w = walkOf(1);
   w->delay = 2;
-  w->onItem = [&](std::size_t) { other.push_back("walk"); };
+  w->onItem = [&](std::size_t) { order += "walk"; };
   w->scheduleWalk();
   sched_->taskIs(&o1);
   sched_->runSlice();  // the walk's first turn, given up
   sched_->taskIs(&o2);
   sched_->runUntilIdle();
-  EXPECT_EQ(other, (Log{"other", "other", "walk"}));
-  EXPECT_EQ(log_, (Log{"walkScheduled", "N:scheduled", "walkStarted", "N:started", "walkFinished",
-                       "N:finished"}));
+  EXPECT_EQ(order, "other other walk");
+  EXPECT_EQ(trail(), wholeWalk);
 }
 
 TEST_F(WalkSmBaseTest, ThrowingWalkIsAbandonedAndCanBeScheduledAgain) {
-  auto w = Vorn::make<ItemWalk>(sched_, 3, &log_);
+  auto w = walkOf(3);
   bool fail = true;
   w->onItem = [&](std::size_t) {
     if (fail) throw std::runtime_error("walk failed");
@@ -139,66 +142,57 @@ TEST_F(WalkSmBaseTest, ThrowingWalkIsAbandonedAndCanBeScheduledAgain) {
   fail = false;
   w->scheduleWalk();
   sched_->runUntilIdle();
-  EXPECT_EQ(w->visits, (std::vector<int>{2, 1, 1}));  // a fresh walk from the first item
+  EXPECT_EQ(w->visits, (Visits{2, 1, 1}));  // a fresh walk from the first item
 }
 
 // ---- scheduling during a walk ---------------------------------------------------------------
 
 TEST_F(WalkSmBaseTest, RefusedWalkIsDroppedAndALaterScheduleRunsIt) {
-  auto w = Vorn::make<ItemWalk>(sched_, 2, &log_);
+  auto w = walkOf(2);
   w->refuse = true;
   w->scheduleWalk();
   EXPECT_EQ(sched_->runUntilIdle(), 1u);
   EXPECT_FALSE(w->walkScheduled());
   EXPECT_FALSE(w->walkInProgress());
-  EXPECT_EQ(w->visits, (std::vector<int>{0, 0}));
-  EXPECT_EQ(log_, (Log{"walkScheduled", "N:scheduled", "walkStarted", "N:started", "walkRefused",
-                       "N:aborted"}));
-
-  log_.clear();
+  EXPECT_EQ(w->visits, (Visits{0, 0}));
+  EXPECT_EQ(trail(), "walkScheduled N:scheduled walkStarted N:started walkRefused N:aborted");
   w->refuse = false;
   w->scheduleWalk();
   sched_->runUntilIdle();
-  EXPECT_EQ(w->visits, (std::vector<int>{1, 1}));
-  EXPECT_EQ(log_, (Log{"walkScheduled", "N:scheduled", "walkStarted", "N:started", "walkFinished",
-                       "N:finished"}));
+  EXPECT_EQ(w->visits, (Visits{1, 1}));
+  EXPECT_EQ(trail(), wholeWalk);
 }
 
 TEST_F(WalkSmBaseTest, RestartRequestedDuringAWalkRunsAFreshWalkAfterIt) {
   sched_->itemBudgetIs(1);
-  auto w = Vorn::make<ItemWalk>(sched_, 3, &log_);
+  auto w = walkOf(3);
   w->restarts = true;
   bool asked = false;
   w->onItem = [&](std::size_t item) {
-    if (item == 1 && !asked) {
-      asked = true;
-      w->scheduleWalk();
-    }
+    if (item == 1 && !std::exchange(asked, true)) w->scheduleWalk();
   };
   w->scheduleWalk();
   sched_->runSlice();  // item 0; yields and is queued
-  EXPECT_EQ(sched_->queuedTasks(), 1u);
   sched_->runSlice();  // item 1 asks for a restart
   EXPECT_TRUE(w->walkRestartPending());
   EXPECT_EQ(sched_->queuedTasks(), 1u);  // still one task: the walk continues
   sched_->runSlice();  // item 2: walk ends, fresh walk queued
   EXPECT_TRUE(w->walkScheduled());
   EXPECT_FALSE(w->walkInProgress());
-  EXPECT_EQ(w->visits, (std::vector<int>{1, 1, 1}));
+  EXPECT_EQ(w->visits, (Visits{1, 1, 1}));
   sched_->runUntilIdle();
-  EXPECT_EQ(w->visits, (std::vector<int>{2, 2, 2}));
-  EXPECT_EQ(log_, (Log{"walkScheduled", "N:scheduled", "walkStarted", "N:started", "walkYielded",
-                       "walkYielded", "walkFinished", "N:finished", "walkRestarted", "walkStarted",
-                       "N:started", "walkYielded", "walkYielded", "walkFinished", "N:finished"}));
+  EXPECT_EQ(w->visits, (Visits{2, 2, 2}));
+  EXPECT_EQ(trail(), "walkScheduled N:scheduled walkStarted N:started walkYielded walkYielded walkFinished "
+                     "N:finished walkRestarted walkStarted N:started walkYielded walkYielded walkFinished N:finished");
 }
 
 TEST_F(WalkSmBaseTest, ScheduleDuringAWalkWithoutRestartsIsIgnored) {
   sched_->itemBudgetIs(1);
-  auto w = Vorn::make<ItemWalk>(sched_, 2, &log_);
+  auto w = walkOf(2);
   w->onItem = [&](std::size_t) { w->scheduleWalk(); };
   w->scheduleWalk();
   sched_->runUntilIdle();
-  EXPECT_EQ(w->visits, (std::vector<int>{1, 1}));
+  EXPECT_EQ(w->visits, (Visits{1, 1}));
   EXPECT_FALSE(w->walkScheduled());
   EXPECT_FALSE(w->walkRestartPending());
 }
@@ -208,8 +202,7 @@ TEST_F(WalkSmBaseTest, ScheduleDuringAWalkWithoutRestartsIsIgnored) {
 // Schedules its walk from its constructor, while its count is still zero.
 class EagerWalk : public ItemWalk {
  public:
-  EagerWalk(Vorn::Ptr<TaskScheduler> const& s, Log* log, bool* destroyed)
-      : ItemWalk(s, 2, log, destroyed) {
+  EagerWalk(Vorn::Ptr<TaskScheduler> const& s, std::string* log, bool* destroyed) : ItemWalk(s, 2, log, destroyed) {
     scheduleWalk();
   }
 };
@@ -229,15 +222,14 @@ TEST_F(WalkSmBaseTest, LastReferenceDroppedDuringAWalkDeletesItAfterTheSlice) {
   sched_->itemBudgetIs(1);
   bool destroyed = false;
   Vorn::Ptr<EagerWalk> w(new EagerWalk(sched_, &log_, &destroyed));
-  EagerWalk* raw = w.ptr();
   bool aliveAfterRelease = false;
-  raw->onItem = [&](std::size_t) {
+  w->onItem = [&](std::size_t) {
     w = nullptr;
     aliveAfterRelease = !destroyed;
   };
   EXPECT_TRUE(sched_->runSlice());
   EXPECT_TRUE(aliveAfterRelease);
-  EXPECT_TRUE(destroyed);     // after the slice, with its walk queued to resume...
+  EXPECT_TRUE(destroyed);       // after the slice, with its walk queued to resume...
   EXPECT_TRUE(sched_->idle());  // ...which its destructor cancelled
 }
 
@@ -249,7 +241,7 @@ TEST_F(WalkSmBaseTest, UncountedWalkOnTheStackIsNotDeletedByItsSlices) {
     w.scheduleWalk();
     EXPECT_EQ(sched_->runUntilIdle(), 3u);
     EXPECT_FALSE(destroyed);
-    EXPECT_EQ(w.visits, (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(w.visits, (Visits{1, 1, 1}));
     w.scheduleWalk();  // left queued: the destructor must cancel it
   }
   EXPECT_TRUE(destroyed);

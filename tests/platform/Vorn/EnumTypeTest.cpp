@@ -10,26 +10,19 @@ namespace {
 
 Vorn::EnumType<unsigned> const modeType("Test::Mode", {{0, "group"}, {1, "groupLevel"}, {3, "interfaceLevel"}});
 
-TEST(EnumTypeTest, NamesAndValuesMapBothWays) {
+TEST(EnumTypeTest, NamesAndValuesMapBothWaysAndNothingElse) {
   EXPECT_STREQ(modeType.typeName(), "Test::Mode");
   EXPECT_STREQ(modeType.name(1), "groupLevel");
-  EXPECT_STREQ(modeType.name(3), "interfaceLevel");
-  EXPECT_EQ(modeType.value("group"), 0u);
   EXPECT_EQ(modeType.value("interfaceLevel"), 3u);
+  EXPECT_EQ(modeType.value("group"), 0u);
   EXPECT_TRUE(modeType.valid(0));
-}
-
-TEST(EnumTypeTest, UnknownValueOrNameGivesNothing) {
+  EXPECT_FALSE(modeType.valid(2));
   EXPECT_EQ(modeType.name(2), nullptr) << "a gap in the values";
   EXPECT_EQ(modeType.name(99), nullptr);
-  EXPECT_FALSE(modeType.valid(2));
-  EXPECT_EQ(modeType.value("GroupLevel"), std::nullopt) << "names are case-sensitive";
-  EXPECT_EQ(modeType.value("groupLevelX"), std::nullopt);
-  EXPECT_EQ(modeType.value("grou"), std::nullopt);
-  EXPECT_EQ(modeType.value(""), std::nullopt);
+  for (char const* bad : {"GroupLevel", "groupLevelX", "grou", ""}) EXPECT_EQ(modeType.value(bad), std::nullopt) << bad;
 }
 
-TEST(EnumTypeTest, ParseTakesTheLongestListedNameAndAdvances) {
+TEST(EnumTypeTest, ParseTakesTheLongestListedNameAndAdvancesOnlyOnSuccess) {
   std::string const text = "groupLevel,group";
   auto pos = text.begin();
   EXPECT_EQ(modeType.parse(pos, text.end()), 1u);
@@ -37,19 +30,13 @@ TEST(EnumTypeTest, ParseTakesTheLongestListedNameAndAdvances) {
   ++pos;  // ','
   EXPECT_EQ(modeType.parse(pos, text.end()), 0u);
   EXPECT_TRUE(pos == text.end());
-}
+  EXPECT_EQ(modeType.parse(pos, text.end()), std::nullopt);
+  EXPECT_TRUE(pos == text.end());
 
-TEST(EnumTypeTest, ParseOfUnknownOrEmptyTextLeavesThePosition) {
-  std::string_view const text = "interface";
-  auto pos = text.begin();
-  EXPECT_EQ(modeType.parse(pos, text.end()), std::nullopt) << "a truncated name is not a name";
-  EXPECT_TRUE(pos == text.begin());
-  auto end = text.end();
-  EXPECT_EQ(modeType.parse(end, text.end()), std::nullopt);
-  EXPECT_TRUE(end == text.end());
-  std::string const empty;
-  auto e = empty.begin();
-  EXPECT_EQ(modeType.parse(e, empty.end()), std::nullopt);
+  std::string_view const cut = "interface";
+  auto at = cut.begin();
+  EXPECT_EQ(modeType.parse(at, cut.end()), std::nullopt) << "a truncated name is not a name";
+  EXPECT_TRUE(at == cut.begin());
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "Vorn/Notifiee.h"
@@ -58,8 +57,14 @@ TEST_F(PtrTest, LastReleaseDeletesExactlyOnce) {
     EXPECT_FALSE(c);
     EXPECT_EQ(a->references(), 3u) << "a move must not add a reference";
   }
+  Vorn::Ptr<Counted>& alias = a;
+  a = alias;
+  a = std::move(alias);
+  ASSERT_TRUE(a) << "self-assignment keeps the object";
   EXPECT_EQ(a->references(), 1u);
-  EXPECT_EQ(Counted::live, 1);
+  Vorn::Ptr<Counted> n;
+  EXPECT_TRUE(n == nullptr);
+  EXPECT_FALSE(a == n);
   a = nullptr;
   EXPECT_FALSE(a);
   EXPECT_EQ(Counted::live, 0);
@@ -79,17 +84,6 @@ TEST_F(PtrTest, AssigningOneObjectOverAnotherReleasesTheOldOne) {
   EXPECT_EQ(b->references(), 1u);
 }
 
-TEST_F(PtrTest, SelfAssignmentKeepsTheObject) {
-  Vorn::Ptr<Counted> a = Vorn::make<Counted>(5);
-  Vorn::Ptr<Counted>& alias = a;
-  a = alias;
-  EXPECT_EQ(a->references(), 1u);
-  a = std::move(alias);
-  ASSERT_TRUE(a);
-  EXPECT_EQ(a->references(), 1u);
-  EXPECT_EQ(a->value, 5);
-}
-
 // The classic intrusive-pointer trap: the source of the assignment is owned by
 // the object the assignment releases.
 TEST_F(PtrTest, AssigningFromAMemberOfTheReleasedObjectIsSafe) {
@@ -106,39 +100,28 @@ TEST_F(PtrTest, AssigningFromAMemberOfTheReleasedObjectIsSafe) {
   EXPECT_EQ(head->references(), 1u);
 }
 
-TEST_F(PtrTest, CopyingAnObjectDoesNotCopyItsCount) {
-  Vorn::Ptr<Counted> a = Vorn::make<Counted>(9);
-  Vorn::Ptr<Counted> keep = a;
-  ASSERT_EQ(a->references(), 2u);
-  Vorn::Ptr<Counted> b(new Counted(*a));
-  EXPECT_EQ(b->references(), 1u) << "the copy starts its own count";
-  EXPECT_EQ(b->value, 9);
-  b = nullptr;
-  EXPECT_EQ(Counted::live, 1);
-  EXPECT_EQ(a->references(), 2u) << "dropping the copy must not touch the original";
-}
-
-TEST_F(PtrTest, CopyingAnEntityDoesNotCopyItsObservers) {
+TEST_F(PtrTest, CopyingAnObjectCopiesNeitherItsCountNorItsObservers) {
   struct Observed : Counted {};
   struct Watcher : Vorn::NotifieeConstOf<Observed> {};
   Vorn::Ptr<Observed> a = Vorn::make<Observed>();
+  Vorn::Ptr<Observed> keep = a;
   Vorn::Ptr<Watcher> w = Vorn::make<Watcher>();
   w->notifierIs(a);
   w->isRegisteredNotifieeIs(true);
-  ASSERT_NE(a->notifieeList(), nullptr);
+  ASSERT_EQ(a->references(), 3u);
   Vorn::Ptr<Observed> b(new Observed(*a));
+  EXPECT_EQ(b->references(), 1u) << "the copy starts its own count";
   EXPECT_EQ(b->notifieeList(), nullptr);
-  b = nullptr;  // must not free the original's list
+  b = nullptr;  // must not touch the original's count or free its list
+  EXPECT_EQ(a->references(), 3u);
   EXPECT_EQ(a->notifieeList()->size(), 1u);
 }
 
 TEST_F(PtrTest, ConstPtrHoldsAndReleases) {
   Vorn::Ptr<Counted const> c = Vorn::make<Counted>(4);
-  EXPECT_EQ(c->references(), 1u);
   Vorn::Ptr<Counted> m = Vorn::ptr_const_cast<Counted>(c);
   m->value = 5;
   EXPECT_EQ(c->value, 5);
-  EXPECT_EQ(c->references(), 2u);
   Vorn::Ptr<Counted const> view = m;
   EXPECT_EQ(c->references(), 3u);
   m = nullptr;
@@ -157,6 +140,7 @@ TEST_F(PtrTest, DerivedConvertsToBaseSharingOneCount) {
   EXPECT_TRUE(root == base);
   EXPECT_TRUE(d == static_cast<Counted*>(d.ptr()));
   EXPECT_EQ(std::hash<Vorn::Ptr<Counted>>()(base), std::hash<Derived*>()(d.ptr()));
+  EXPECT_EQ(std::hash<Vorn::Ptr<Counted>>()(nullptr), std::hash<Counted*>()(nullptr));
 
   Vorn::Ptr<Counted> moved = std::move(d);
   EXPECT_FALSE(d);
@@ -172,19 +156,6 @@ TEST_F(PtrTest, DerivedConvertsToBaseSharingOneCount) {
                    // destructor must still run the derived destructors
   EXPECT_EQ(Counted::live, 0);
   EXPECT_EQ(Counted::destructions, 1);
-}
-
-TEST_F(PtrTest, NullPtrComparesAndReleasesNothing) {
-  Vorn::Ptr<Counted> n;
-  Vorn::Ptr<Counted> m = nullptr;
-  EXPECT_TRUE(n == nullptr);
-  EXPECT_TRUE(n == m);
-  EXPECT_FALSE(n);
-  n = m;
-  n = std::move(m);
-  Vorn::Ptr<Counted> a = Vorn::make<Counted>();
-  EXPECT_FALSE(a == n);
-  EXPECT_EQ(std::hash<Vorn::Ptr<Counted>>()(n), std::hash<Counted*>()(nullptr));
 }
 
 TEST_F(PtrTest, ReleaseGivesUpTheReferenceWithoutDropping) {
@@ -247,14 +218,12 @@ TEST_F(PtrTest, ThreadSafeCountsSurviveConcurrentCopiesAndReleaseOnce) {
   {
     ThreadSafeCounts on;
     EXPECT_TRUE(Vorn::PtrInterface::threadSafePtr());
-    constexpr int kThreads = 2;
-    constexpr int kRounds = 200000;
     Vorn::Ptr<Counted const> shared = Vorn::make<Counted>();
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < 2; ++t) {
       // Each thread owns one reference and hammers the count with its own.
       threads.emplace_back([mine = shared]() mutable {
-        for (int i = 0; i < kRounds; ++i) {
+        for (int i = 0; i < 200000; ++i) {
           Vorn::Ptr<Counted const> copy = mine;
           Vorn::Ptr<Vorn::PtrInterface const> up = copy;
         }
@@ -276,16 +245,6 @@ TEST_F(PtrTest, ThreadSafeCountsSurviveConcurrentCopiesAndReleaseOnce) {
   }
   Vorn::Ptr<Counted> b = a;
   EXPECT_EQ(a->references(), 2u);
-}
-
-TEST_F(PtrTest, PtrsWorkAsHashKeysByIdentity) {
-  Vorn::Ptr<Counted> a = Vorn::make<Counted>(1);
-  Vorn::Ptr<Counted> b = Vorn::make<Counted>(1);
-  std::unordered_set<Vorn::Ptr<Counted>> set{a, b, a};
-  EXPECT_EQ(set.size(), 2u);
-  EXPECT_EQ(a->references(), 2u);
-  set.clear();
-  EXPECT_EQ(a->references(), 1u);
 }
 
 }  // namespace
