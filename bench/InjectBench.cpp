@@ -55,10 +55,20 @@ struct Clock {
     return {static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9};
   }
 };
+
 using Irb::Multicast::McastIrbStatus;
 using Irb::Multicast::Egress::l3InjectSmFactory;
 using Irb::Multicast::Egress::vpnInjectSmFactory;
 using Routing::Gmp::Brim::Status;
+
+// Set by every failed check: main() then exits non-zero, so that a smoke run
+// fails on a wrong answer, not only on a crash.
+bool checkFailed = false;
+
+void fail(benchmark::State& state, std::string const& what) {
+  checkFailed = true;
+  state.SkipWithError(what.c_str());
+}
 
 double secondsSince(Clock::time_point t0) { return Clock::now().seconds - t0.seconds; }
 
@@ -121,12 +131,12 @@ void l3Startup(benchmark::State& state, bool stale) {
     auto const got = Bench::joins(*gmp);
     auto const want = TestSupport::l3ModelJoins(local.ptr(), *tunnel, starG);
     if (got != want || gmp->membershipCount() != want.size()) {
-      state.SkipWithError(mismatch("W1", got.size(), want.size()).c_str());
+      fail(state, mismatch("W1", got.size(), want.size()));
       return;
     }
     sm = nullptr;
     if (gmp->membershipCount() != 0) {
-      state.SkipWithError("W1: teardown left entries in the table");
+      fail(state, "W1: teardown left entries in the table");
       return;
     }
   }
@@ -203,12 +213,12 @@ void W2_VpnConverge(benchmark::State& state) {
   VpnWorld w(state);
   w.start();
   if (auto e = w.check("W2"); !e.empty()) {
-    state.SkipWithError(e.c_str());
+    fail(state, e);
     return;
   }
   w.stop();
   if (w.gmp->membershipCount() != 0) {
-    state.SkipWithError("W2: teardown left entries in the table");
+    fail(state, "W2: teardown left entries in the table");
     return;
   }
 
@@ -243,7 +253,7 @@ void churn(benchmark::State& state, std::size_t burst) {
   VpnWorld w(state);
   w.start();
   if (auto e = w.check("W3 start"); !e.empty()) {
-    state.SkipWithError(e.c_str());
+    fail(state, e);
     return;
   }
   // Random groups, drawn up front so the loop times only the changes.
@@ -270,7 +280,7 @@ void churn(benchmark::State& state, std::size_t burst) {
   auto want = w.model();
   double const model = secondsSince(t1);
   if (auto e = w.check("W3 end"); !e.empty()) {
-    state.SkipWithError(e.c_str());
+    fail(state, e);
     return;
   }
   state.counters["per_change"] = benchmark::Counter(static_cast<double>(burst),
@@ -327,7 +337,7 @@ void W4_Memory(benchmark::State& state) {
       total = Bench::heapNow() - h0;
       want = TestSupport::vpnModelJoins(*coll, *in.tunnel, in.irb.ptr(), starG);
       if (Bench::joins(*in.gmp) != want) {
-        state.SkipWithError("W4: library Joins differ from the model's");
+        fail(state, "W4: library Joins differ from the model's");
         return;
       }
       // What the table's Join entries take (a copy allocates the same nodes).
@@ -361,7 +371,7 @@ void W4_Memory(benchmark::State& state) {
       in.scheduler->runUntilIdle();
       auto const h2 = Bench::heapNow();
       if (Bench::joins(*in.gmp) != want) {
-        state.SkipWithError("W4: Joins after attaching the statuses differ from the model's");
+        fail(state, "W4: Joins after attaching the statuses differ from the model's");
         return;
       }
       perMapping = h1 - h0;
@@ -397,3 +407,11 @@ BENCHMARK(W2_VpnConverge)->MCINJECT_LEAF_SIZES->UseManualTime()->Unit(benchmark:
 BENCHMARK(W3_ChurnSingle)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(W3_ChurnBurst)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(W4_Memory)->MCINJECT_LEAF_SIZES->Iterations(1)->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return checkFailed ? 1 : 0;
+}

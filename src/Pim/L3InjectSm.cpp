@@ -647,9 +647,11 @@ void L3InjectSm::handleInitialized() {
   try {
     while (status->membershipIterNext(key, hint)) {
       if (underlayInjectDedupTable_ && underlayInjectDedupTable_->lookup(key)) continue;  // wanted
-      std::array<Flit::Arg, 3> const args{Dyad::addressArg(key.source()), Dyad::addressArg(key.group()),
-                                          Flit::Arg::string(key.intf().stringValue())};
-      Dyad::statement(staleStatement(), l3InjectSmTrace(), 7, kL3InjectSmFile, 217, "handleInitialized", args);
+      if (Dyad::active(l3InjectSmTrace(), 7)) {
+        std::array<Flit::Arg, 3> const args{Dyad::addressArg(key.source()), Dyad::addressArg(key.group()),
+                                            Flit::Arg::string(key.intf().stringValue())};
+        Dyad::statement(staleStatement(), l3InjectSmTrace(), 7, kL3InjectSmFile, 217, "handleInitialized", args);
+      }
       status->membershipDel(key);
     }
   } catch (Corvo::CorruptionDetectedException const& e) {

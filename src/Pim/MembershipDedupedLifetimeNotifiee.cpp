@@ -33,6 +33,7 @@ Flit::Statement& removeStatement() {
 }
 
 void traceJoin(Flit::Statement& st, void const* self, RouteIntfKey const& key, int line, char const* function) {
+  if (!Dyad::active(l3InjectSmTrace(), 7)) return;  // off: build nothing
   std::array<Flit::Arg, 4> const args{Flit::Arg::pointer(self), Dyad::addressArg(key.source()),
                                       Dyad::addressArg(key.group()), Flit::Arg::string(key.intf().stringValue())};
   Dyad::statement(st, l3InjectSmTrace(), 7, kL3InjectSmFile, line, function, args);

@@ -24,9 +24,9 @@ namespace {
 // Whether a group entry counts for a peer: one of its sources includes an
 // interface other than a multicast tunnel interface.
 bool peerGroupJoined(GroupMembershipJoin const& group) {
-  for (auto const& [addr, source] : group.source()) {
+  for (auto const& [addr, source] : group.source().raw()) {
     Vorn::Ptr<SourceMembershipJoin const> const s = source;
-    for (Wirl::IntfId const intf : s->includeIntf()) {
+    for (Wirl::IntfId const intf : s->includeIntf().raw()) {
       if (!::Multicast::Tunnel::McastTunnelIntfId::isMcastTunnelIntfId(intf)) return true;
     }
   }
@@ -87,13 +87,13 @@ MembershipJoinStatusColl::StatusPtr MembershipJoinStatusColl::peerMembershipDel(
 }
 
 bool MembershipJoinStatusColl::groupActive(VlanId vlanId, IpGenAddr const& group) const {
-  for (auto const& [name, status] : local_) {
+  for (auto const& [name, status] : local_.raw()) {
     StatusPtr const s = status;
     Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
     if (!vlan) continue;
     if (vlan->group(group) || vlan->group(kIpv4Wildcard) || vlan->group(kIpv6Wildcard)) return true;
   }
-  for (auto const& [name, status] : peer_) {
+  for (auto const& [name, status] : peer_.raw()) {
     StatusPtr const s = status;
     Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
     if (!vlan) continue;
@@ -109,16 +109,16 @@ bool MembershipJoinStatusColl::vlanActive(VlanId vlanId) const {
                "vlanActive" << "  found entry in " << name);
     return true;
   };
-  for (auto const& [name, status] : local_) {
+  for (auto const& [name, status] : local_.raw()) {
     StatusPtr const s = status;
     Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
     if (vlan && !vlan->group().empty()) return found(s->name());
   }
-  for (auto const& [name, status] : peer_) {
+  for (auto const& [name, status] : peer_.raw()) {
     StatusPtr const s = status;
     Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
     if (!vlan) continue;
-    for (auto const& [addr, group] : vlan->group()) {
+    for (auto const& [addr, group] : vlan->group().raw()) {
       Vorn::Ptr<GroupMembershipJoin const> const g = group;
       if (peerGroupJoined(*g)) return found(s->name());
     }

@@ -12,7 +12,8 @@
 // TYPICAL USAGE
 //   static Flit::Statement st(std::string(sig) + ": %s Injecting Join %s");
 //   Flit::Arg args[] = {Flit::Arg::pointer(this), Dyad::addressArg(group)};
-//   Dyad::statement(st, l3Trace(), 7, "/src/Pim/L3InjectSm", 49, "handleInsert", args);
+//   if (Dyad::active(l3Trace(), 7))
+//     Dyad::statement(st, l3Trace(), 7, "/src/Pim/L3InjectSm", 49, "handleInsert", args);
 #pragma once
 
 #include <span>
@@ -25,6 +26,12 @@ namespace Dyad {
 
 // An address argument: rendered as the address's usual text form.
 Flit::Arg addressArg(Wirl::IpGenAddr const& addr);
+
+// Whether a statement at `level` of `handle` goes anywhere: build its
+// arguments only when this holds.
+inline bool active(Vorn::TraceHandle const& handle, int level) {
+  return Flit::defaultFile() != nullptr || handle.enabled(level);
+}
 
 void statement(Flit::Statement& statement, Vorn::TraceHandle& handle, int level, char const* file, int line,
                char const* function, std::span<Flit::Arg const> args);

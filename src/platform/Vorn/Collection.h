@@ -160,6 +160,10 @@ class KeyedMap {
 
   K const* firstKey() const { return m_.empty() ? nullptr : &m_.begin()->first; }
 
+  // The plain sorted map, for read-only walks on hot paths whose body changes
+  // no collection (a query): no key is copied per step.
+  Map const& raw() const noexcept { return m_; }
+
  private:
   Map m_;
   std::uint64_t removals_ = 0;
@@ -187,6 +191,9 @@ class KeyedSet {
   }
 
   K const* firstKey() const { return s_.empty() ? nullptr : &*s_.begin(); }
+
+  // The plain sorted set, for read-only walks that change no collection.
+  Set const& raw() const noexcept { return s_; }
 
   Iterator begin() const { return Iterator(&s_, &removals_, s_.begin()); }
   Iterator end() const { return Iterator(&s_, &removals_, s_.end()); }

@@ -144,11 +144,26 @@ class IpGenAddr {
   std::string stringValue() const;
   std::size_t hash(unsigned int seed = 0) const noexcept;
 
-  constexpr bool operator==(IpGenAddr const&) const noexcept = default;
-  // Family first, then the bytes (numeric order within a family).
-  constexpr auto operator<=>(IpGenAddr const&) const noexcept = default;
+  constexpr bool operator==(IpGenAddr const& o) const noexcept {
+    return af_ == o.af_ && word(0) == o.word(0) && word(8) == o.word(8);
+  }
+  // Family first, then the bytes (numeric order within a family). Compares
+  // two 64-bit words: these addresses key every hot tree of the system.
+  constexpr std::strong_ordering operator<=>(IpGenAddr const& o) const noexcept {
+    if (af_ != o.af_) return af_ <=> o.af_;
+    if (word(0) != o.word(0)) return word(0) <=> o.word(0);
+    return word(8) <=> o.word(8);
+  }
 
  private:
+  // Eight address bytes from `at` as a big-endian number (a single load and
+  // byte swap once optimised).
+  constexpr std::uint64_t word(std::size_t at) const noexcept {
+    std::uint64_t w = 0;
+    for (std::size_t i = 0; i < 8; ++i) w = (w << 8) | bytes_[at + i];
+    return w;
+  }
+
   constexpr bool allZero() const noexcept {
     for (auto b : bytes_) {
       if (b != 0) return false;

@@ -47,14 +47,23 @@ class SbdToVlanSmTest : public ::testing::Test {
   Vorn::Ptr<SbdToVlanStatus> sbd = SbdToVlanStatus::sbdToVlanStatusIs();
 };
 
-TEST_F(SbdToVlanSmTest, StartUpBuildsTheInverseOfExistingEntries) {
+TEST_F(SbdToVlanSmTest, StartUpBuildsTheInverseAndDropsWhatTheTableDoesNotName) {
   irb->vlanToSbdIs({10, 4000});
   irb->vlanToSbdIs({11, 4000});
   irb->vlanToSbdIs({20, 3000});
-  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
+  auto first = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
   EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{10, 11}));
   EXPECT_EQ(members(*sbd, 3000), (std::set<unsigned>{20}));
   EXPECT_EQ(sbd->sbdVlanState().size(), 2u);
+  first = nullptr;
+  // A new machine on the filled status, over another table.
+  auto other = McastIrbStatus::mcastIrbStatusIs();
+  other->vlanToSbdIs({11, 4000});
+  auto second = SbdToVlanSm::SbdToVlanSmIs(other, sbd);
+  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{11}));
+  EXPECT_FALSE(sbd->sbdVlanState(3000));
+  auto none = SbdToVlanSm::SbdToVlanSmIs(nullptr, sbd);
+  EXPECT_TRUE(sbd->sbdVlanState().empty());
 }
 
 TEST_F(SbdToVlanSmTest, MovingAVlanChangesTheExistingStatesInPlace) {
@@ -80,29 +89,6 @@ TEST_F(SbdToVlanSmTest, LastMemberLeavingRemovesTheState) {
   irb->vlanToSbdIs({10, 4000});
   irb->vlanToSbdIs(VlanToSbd{10, 1});  // the "no SBD VLAN" value
   EXPECT_FALSE(sbd->sbdVlanState(4000));
-}
-
-TEST_F(SbdToVlanSmTest, BuiltOnAFilledStatusDropsMembersTheTableDoesNotName) {
-  irb->vlanToSbdIs({10, 4000});
-  irb->vlanToSbdIs({11, 4000});
-  auto first = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
-  first = nullptr;
-  auto other = McastIrbStatus::mcastIrbStatusIs();
-  other->vlanToSbdIs({11, 4000});
-  auto second = SbdToVlanSm::SbdToVlanSmIs(other, sbd);
-  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{11}));
-  auto none = SbdToVlanSm::SbdToVlanSmIs(nullptr, sbd);
-  EXPECT_TRUE(sbd->sbdVlanState().empty());
-}
-
-TEST_F(SbdToVlanSmTest, NotificationOffStopsFollowing) {
-  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
-  sm->hasNotificationActiveIs(false);
-  irb->vlanToSbdIs({10, 4000});
-  EXPECT_FALSE(sbd->sbdVlanState(4000));
-  sm->hasNotificationActiveIs(true);
-  irb->vlanToSbdIs({11, 4000});
-  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{11}));
 }
 
 TEST_F(SbdToVlanSmTest, ArmedCorruptionIsLeftForTheLibraryReaders) {
@@ -168,11 +154,7 @@ TEST_F(ReduceSmTest, FollowsMappingsAddedReplacedAndRemoved) {
 
   TestSupport::unmap(*in, 20, "ff3e::1");
   EXPECT_TRUE(reduced->vlanToMulticastGroup().empty());
-}
-
-TEST_F(ReduceSmTest, DroppingTheMachineStopsFollowing) {
-  auto sm = start();
-  sm = nullptr;
+  sm = nullptr;  // dropping the machine stops following
   TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
   EXPECT_TRUE(reduced->vlanToMulticastGroup().empty());
 }
