@@ -519,23 +519,12 @@ L3InjectSm::TunnelVlanGroupStatusPtr L3InjectSm::tunnelVlanGroupStatusDel() {
 // ---- output ------------------------------------------------------------------------------------------
 
 Vorn::Ptr<MembershipDedupedLifetimeNotifiee> L3InjectSm::underlayInjectNotifieeIs(GmpStatusPtr const& gmpStatus) {
-  if (underlayInjectNotifiee_) {
-    if (underlayInjectNotifiee_->gmpStatus() != gmpStatus) underlayInjectNotifiee_->gmpStatusIs(gmpStatus);
-    return underlayInjectNotifiee_;
-  }
-  underlayInjectNotifiee_ = Vorn::make<MembershipDedupedLifetimeNotifiee>(gmpStatus);
-  underlayInjectNotifiee_->hasNotificationActiveIs(true);
-  return underlayInjectNotifiee_;
+  return Egress::underlayInjectNotifieeIs(underlayInjectNotifiee_, gmpStatus, fwkType());
 }
 
 Vorn::Ptr<Routing::Gmp::MembershipDedupTable> L3InjectSm::underlayInjectDedupTableIs(
     Vorn::Ptr<Keel::DedupHashTableLifeTimeNotifiee> const& lifetimeNotifiee) {
-  if (underlayInjectDedupTable_ && underlayInjectDedupTable_->lifetimeNotifiee() == lifetimeNotifiee) {
-    return underlayInjectDedupTable_;
-  }
-  underlayInjectDedupTable_ = Vorn::make<Routing::Gmp::MembershipDedupTable>(lifetimeNotifiee);
-  underlayInjectDedupTable_->hasNotificationActiveIs(true);
-  return underlayInjectDedupTable_;
+  return Egress::underlayInjectDedupTableIs(underlayInjectDedupTable_, lifetimeNotifiee, fwkType());
 }
 
 // ---- reactor collections -------------------------------------------------------------------------------

@@ -3,9 +3,11 @@
 #include <array>
 #include <cassert>
 #include <string>
+#include <utility>
 
 #include "Dyad/Dyad.h"
 #include "Pim/Trace.h"
+#include "Vorn/Exception.h"
 
 namespace Irb::Multicast::Egress {
 
@@ -64,6 +66,30 @@ void MembershipDedupedLifetimeNotifiee::handleRemove(Keel::DedupHandle* routeInt
   traceJoin(removeStatement(), this, key, 62, "handleRemove");
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = gmpStatus_;
   status->membershipDel(key);
+}
+
+Vorn::Ptr<MembershipDedupedLifetimeNotifiee> underlayInjectNotifieeIs(
+    Vorn::Ptr<MembershipDedupedLifetimeNotifiee>& slot, Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus,
+    char const* ownerType) {
+  if (!gmpStatus) throw Vorn::MutatorNullArgumentException(ownerType, "underlayInjectNotifiee");
+  if (slot) {
+    if (slot->gmpStatus() != gmpStatus) slot->gmpStatusIs(gmpStatus);
+    return slot;
+  }
+  slot = Vorn::make<MembershipDedupedLifetimeNotifiee>(gmpStatus);
+  slot->hasNotificationActiveIs(true);
+  return slot;
+}
+
+Vorn::Ptr<Routing::Gmp::MembershipDedupTable> underlayInjectDedupTableIs(
+    Vorn::Ptr<Routing::Gmp::MembershipDedupTable>& slot,
+    Vorn::Ptr<Keel::DedupHashTableLifeTimeNotifiee> const& lifetimeNotifiee, char const* ownerType) {
+  if (!lifetimeNotifiee) throw Vorn::MutatorNullArgumentException(ownerType, "underlayInjectDedupTable");
+  if (slot && slot->lifetimeNotifiee() == lifetimeNotifiee) return slot;
+  auto fresh = Vorn::make<Routing::Gmp::MembershipDedupTable>(lifetimeNotifiee);
+  fresh->hasNotificationActiveIs(true);
+  Vorn::Ptr<Routing::Gmp::MembershipDedupTable> const old = std::exchange(slot, fresh);
+  return fresh;
 }
 
 }  // namespace Irb::Multicast::Egress

@@ -45,4 +45,17 @@ class MembershipDedupedLifetimeNotifiee : public Keel::DedupHashTableLifeTimeNot
   Vorn::Ptr<Routing::Gmp::Brim::Status> gmpStatus_;
 };
 
+// The instantiating mutators both inject paths share for their Join writer
+// and its dedup table. The writer is kept and only re-pointed when the status
+// table differs; the table is kept while it was built on this notifiee, else
+// replaced (notification on) and the old one released. A null argument raises
+// MutatorNullArgumentException naming `ownerType` and the attribute, and
+// changes nothing: a writer without a table would fail at its first Join.
+Vorn::Ptr<MembershipDedupedLifetimeNotifiee> underlayInjectNotifieeIs(
+    Vorn::Ptr<MembershipDedupedLifetimeNotifiee>& slot, Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus,
+    char const* ownerType);
+Vorn::Ptr<Routing::Gmp::MembershipDedupTable> underlayInjectDedupTableIs(
+    Vorn::Ptr<Routing::Gmp::MembershipDedupTable>& slot,
+    Vorn::Ptr<Keel::DedupHashTableLifeTimeNotifiee> const& lifetimeNotifiee, char const* ownerType);
+
 }  // namespace Irb::Multicast::Egress

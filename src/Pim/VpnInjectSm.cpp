@@ -563,25 +563,12 @@ void VpnInjectSm::handleInitialized() {
 
 Vorn::Ptr<MembershipDedupedLifetimeNotifiee> VpnInjectSm::underlayInjectNotifieeIs(
     Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus) {
-  if (underlayInjectNotifiee_) {
-    if (underlayInjectNotifiee_->gmpStatus() != gmpStatus) underlayInjectNotifiee_->gmpStatusIs(gmpStatus);
-    return underlayInjectNotifiee_;
-  }
-  Vorn::Ptr<MembershipDedupedLifetimeNotifiee> fresh(new MembershipDedupedLifetimeNotifiee(gmpStatus));
-  fresh->hasNotificationActiveIs(true);
-  underlayInjectNotifiee_ = fresh;
-  return fresh;
+  return Egress::underlayInjectNotifieeIs(underlayInjectNotifiee_, gmpStatus, fwkType());
 }
 
 Vorn::Ptr<Routing::Gmp::MembershipDedupTable> VpnInjectSm::underlayInjectDedupTableIs(
     Vorn::Ptr<Keel::DedupHashTableLifeTimeNotifiee> const& lifetimeNotifiee) {
-  if (underlayInjectDedupTable_ && underlayInjectDedupTable_->lifetimeNotifiee() == lifetimeNotifiee) {
-    return underlayInjectDedupTable_;
-  }
-  Vorn::Ptr<Routing::Gmp::MembershipDedupTable> fresh(new Routing::Gmp::MembershipDedupTable(lifetimeNotifiee));
-  fresh->hasNotificationActiveIs(true);
-  Vorn::Ptr<Routing::Gmp::MembershipDedupTable> const old = std::exchange(underlayInjectDedupTable_, fresh);
-  return fresh;
+  return Egress::underlayInjectDedupTableIs(underlayInjectDedupTable_, lifetimeNotifiee, fwkType());
 }
 
 Vorn::Ptr<OverlayChangeSet> VpnInjectSm::changeSetIs(Vorn::Ptr<OverlayChangeSet> const& changeSet) {

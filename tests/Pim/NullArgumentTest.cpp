@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "Keel/TaskScheduler.h"
+#include "Pim/L3InjectSm.h"
+#include "Pim/VpnInjectSm.h"
 #include "Vorn/Exception.h"
 #include "model/IpTunnelVlanGroupStatus.h"
 #include "model/McastIrbStatus.h"
@@ -101,6 +104,30 @@ TEST(NullArgument, EntityMutatorsRaiseNamingTypeAndAttributeAndChangeNothing) {
     EXPECT_EQ(c.existing(), before);
     EXPECT_EQ(c.notifications(), 0u);
   }
+}
+
+// Without a status table a path's Join writer would fail at its first Join:
+// both paths refuse a null table when they are built, and a running path
+// refuses to re-point its writer or dedup table to nothing.
+TEST(NullArgument, PathsRefuseANullStatusTableOrDedupNotifiee) {
+  auto local = MembershipJoinStatus::membershipJoinStatusIs("local");
+  auto tunnel = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+  EXPECT_THROW(Irb::Multicast::Egress::l3InjectSmFactory(local, tunnel, nullptr),
+               Vorn::MutatorNullArgumentException);
+
+  auto scheduler = Vorn::make<Keel::TaskScheduler>();
+  auto coll = Irb::Multicast::Egress::membershipJoinStatusCollFactory();
+  EXPECT_THROW(Irb::Multicast::Egress::vpnInjectSmFactory(scheduler, coll, tunnel, nullptr, nullptr),
+               Vorn::MutatorNullArgumentException);
+  EXPECT_TRUE(scheduler->idle());
+
+  auto gmp = Routing::Gmp::Brim::Status::statusIs();
+  auto l3 = Irb::Multicast::Egress::l3InjectSmFactory(local, tunnel, gmp);
+  auto const writer = l3->underlayInjectNotifiee();
+  EXPECT_THROW(l3->underlayInjectNotifieeIs(nullptr), Vorn::MutatorNullArgumentException);
+  EXPECT_THROW(l3->underlayInjectDedupTableIs(nullptr), Vorn::MutatorNullArgumentException);
+  EXPECT_EQ(l3->underlayInjectNotifiee(), writer);
+  EXPECT_EQ(writer->gmpStatus(), gmp);
 }
 
 }  // namespace

@@ -21,16 +21,10 @@ class AssertionHandlerScope {
 bool contains(std::string const& s, std::string const& part) { return s.find(part) != std::string::npos; }
 
 TEST(VornExceptionTest, MessagesNameTypeAttributeAndWhatDiffers) {
-  try {
-    throw Vorn::MutatorNullArgumentException("Irb::Pim::VlanSm", "groupMembership");
-  } catch (Corvo::Exception const& e) {
-    auto const* n = dynamic_cast<Vorn::MutatorNullArgumentException const*>(&e);
-    ASSERT_NE(n, nullptr);
-    EXPECT_EQ(n->type(), "Irb::Pim::VlanSm");
-    EXPECT_EQ(n->attribute(), "groupMembership");
-    EXPECT_TRUE(contains(e.msg(), "'Irb::Pim::VlanSm'") && contains(e.msg(), "'groupMembership'")) << e.msg();
-    EXPECT_STREQ(e.what(), e.msg().c_str());
-  }
+  Vorn::MutatorNullArgumentException const n("Irb::Pim::VlanSm", "groupMembership");
+  Corvo::Exception const& e = n;  // what() of the base gives the full message
+  EXPECT_TRUE(contains(e.msg(), "'Irb::Pim::VlanSm'") && contains(e.msg(), "'groupMembership'")) << e.msg();
+  EXPECT_STREQ(e.what(), e.msg().c_str());
   Vorn::ReinstantiationException const r("vlan", "join");
   EXPECT_EQ(r.attribute(), "vlan");
   EXPECT_TRUE(contains(r.msg(), "'vlan'") && contains(r.msg(), "join")) << r.msg();

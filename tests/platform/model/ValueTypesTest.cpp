@@ -103,8 +103,6 @@ TEST(IpGenAddrText, RejectsAnythingButAnAddress) {
 
 TEST(IpGenAddrBuild, FactoriesMatchParsedAddressesAndDropUnusedBytes) {
   EXPECT_EQ(IpGenAddr::v4(0xef010203u), ip("239.1.2.3"));
-  EXPECT_EQ(ip("239.1.2.3").v4Addr().value(), 0xef010203u);
-  EXPECT_EQ(IpGenAddr(Wirl::IpAddr(0x0a000001u)), ip("10.0.0.1"));
   EXPECT_EQ(IpGenAddr(ip("ff3e::1").v6Addr()), ip("ff3e::1"));
   // Bytes a family does not use are dropped, so equal addresses compare equal.
   IpGenAddr::Bytes junk{10, 0, 0, 1, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9};
@@ -149,17 +147,6 @@ TEST(IpGenAddrOrder, FamilyFirstThenNumeric) {
   expectAscending(sorted);
   std::set<IpGenAddr> const s(sorted.rbegin(), sorted.rend());
   EXPECT_EQ(std::vector<IpGenAddr>(s.begin(), s.end()), sorted);
-}
-
-TEST(IpGenAddrHash, EqualAddressesHashEquallyAndWildcardsOfFamiliesDiffer) {
-  EXPECT_EQ(ip("ff3e:0::1").hash(), ip("FF3E::1").hash());
-  EXPECT_EQ(std::hash<IpGenAddr>()(ip("10.0.0.1")), std::hash<IpGenAddr>()(IpGenAddr::v4(0x0a000001u)));
-  EXPECT_NE(ip("10.0.0.1").hash(1), ip("10.0.0.1").hash(2));
-  std::unordered_map<IpGenAddr, int> m{
-      {IpGenAddr(AddressFamily::ipv4), 4}, {IpGenAddr(AddressFamily::ipv6), 6}, {IpGenAddr(), 0}};
-  ASSERT_EQ(m.size(), 3u);
-  EXPECT_EQ(m.at(ip("0.0.0.0")), 4);
-  EXPECT_EQ(m.at(ip("::")), 6);
 }
 
 TEST(IpGenAddrHash, NeighbouringAddressesSpreadOverBuckets) {
