@@ -420,7 +420,6 @@ Vorn::Ptr<L3InjectSm> l3InjectSmFactory(L3InjectSm::MembershipJoinStatusPtr cons
 L3InjectSm::L3InjectSm(MembershipJoinStatusPtr const& membershipJoinStatus,
                        TunnelVlanGroupStatusPtr const& tunnelVlanGroupStatus, GmpStatusPtr const& underlayGmpStatus)
     : underlayGmpStatus_(underlayGmpStatus) {
-  assert(underlayGmpStatus && "the L3 inject path needs the underlay GMP status table");
   if (membershipJoinStatus) {
     vornMembershipJoinStatus_ = Vorn::make<VornMembershipJoinStatus>(membershipJoinStatus, this);
     vornMembershipJoinStatus_->hasNotificationActiveIs(true);
