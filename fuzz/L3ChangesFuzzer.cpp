@@ -13,8 +13,8 @@
 extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size) {
   static auto driver = TestSupport::l3Driver();
   TestSupport::ByteChoices choices({data, size});
-  TestSupport::RunSpec const spec{.seed = 0, .changes = 400, .warmup = 4, .checkPercent = 75, .restartEvery = 6};
-  TestSupport::RunReport const report = TestSupport::runChanges(*driver, spec, choices);
+  TestSupport::RunSpec const plan{.seed = 0, .changes = 400, .warmup = 4, .checkPercent = 75, .restartEvery = 6};
+  TestSupport::RunReport const report = TestSupport::runChanges(*driver, plan, choices);
   if (report.failed) {
     std::fprintf(stderr, "L3 path failed after %zu change(s): %s\n", report.changesRun, report.what.c_str());
     for (std::size_t i = 0; i < report.log.size(); ++i) std::fprintf(stderr, "  %zu: %s\n", i + 1, report.log[i].c_str());

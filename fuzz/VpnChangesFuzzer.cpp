@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
   // The first byte seeds the walk budgets. A fresh instance per judgement is
   // the costly part under the sanitizers: judge after a third of the changes
   // (and always after the last).
-  TestSupport::RunSpec const spec{
+  TestSupport::RunSpec const plan{
       .seed = choices.below(256), .changes = 400, .warmup = 4, .checkPercent = 30, .restartEvery = 0};
-  TestSupport::RunReport const report = TestSupport::runChanges(*driver, spec, choices);
+  TestSupport::RunReport const report = TestSupport::runChanges(*driver, plan, choices);
   if (report.failed) {
     std::fprintf(stderr, "VPN path failed after %zu change(s): %s\n", report.changesRun, report.what.c_str());
     for (std::size_t i = 0; i < report.log.size(); ++i) std::fprintf(stderr, "  %zu: %s\n", i + 1, report.log[i].c_str());

@@ -26,11 +26,11 @@ TEST(RandomizedL3, RunningPathMatchesModelAndFreshStartAfterEveryChange) {
   auto const begin = std::chrono::steady_clock::now();
   std::size_t total = 0;
   for (std::uint64_t seed : settings.seeds) {
-    RunSpec const spec{.seed = seed, .changes = settings.changesPerSeed};
-    RunReport const report = runChanges(*driver, spec);
+    RunSpec const plan{.seed = seed, .changes = settings.changesPerSeed};
+    RunReport const report = runChanges(*driver, plan);
     total += report.changesRun;
     if (report.failed) {
-      FAIL() << describeFailure(spec, shortestFailingPrefix(*driver, spec, report), kFilter);
+      FAIL() << describeFailure(plan, shortestFailingPrefix(*driver, plan, report), kFilter);
     }
   }
   if (settings.longMode) {
@@ -42,9 +42,9 @@ TEST(RandomizedL3, RunningPathMatchesModelAndFreshStartAfterEveryChange) {
 
 TEST(RandomizedL3, SameSeedReplaysTheSameChangesAndCoversEveryKind) {
   auto driver = l3Driver();
-  RunSpec const spec{.seed = 42, .changes = 300};
-  RunReport const first = runChanges(*driver, spec);
-  RunReport const again = runChanges(*driver, spec);
+  RunSpec const plan{.seed = 42, .changes = 300};
+  RunReport const first = runChanges(*driver, plan);
+  RunReport const again = runChanges(*driver, plan);
   ASSERT_FALSE(first.failed) << first.what;
   EXPECT_EQ(first.log, again.log);
   EXPECT_EQ(first.changesRun, 300u);
@@ -82,19 +82,19 @@ class ModelWithoutIpv6 final : public PathDriver {
 
 TEST(RandomizedL3, FailureIsShrunkToTheShortestFailingPrefixWithItsReplayLine) {
   ModelWithoutIpv6 faulty;
-  RunSpec const spec{.seed = 3, .changes = 400, .restartEvery = 0};
-  RunReport const report = runChanges(faulty, spec);
+  RunSpec const plan{.seed = 3, .changes = 400, .restartEvery = 0};
+  RunReport const report = runChanges(faulty, plan);
   ASSERT_TRUE(report.failed) << "a model that drops IPv6 Joins went unnoticed";
-  RunReport const shortest = shortestFailingPrefix(faulty, spec, report);
+  RunReport const shortest = shortestFailingPrefix(faulty, plan, report);
   ASSERT_TRUE(shortest.failed);
   EXPECT_LE(shortest.changesRun, report.changesRun);
   EXPECT_NE(shortest.what.find("ff3e::100"), std::string::npos) << shortest.what;
   // One change fewer passes: the prefix is the shortest.
   ASSERT_GT(shortest.changesRun, 0u);
-  RunSpec shorter = spec;
+  RunSpec shorter = plan;
   shorter.stopAfter = shortest.changesRun - 1;
   EXPECT_FALSE(runChanges(faulty, shorter).failed);
-  std::string const text = describeFailure(spec, shortest, "X.Y");
+  std::string const text = describeFailure(plan, shortest, "X.Y");
   EXPECT_NE(text.find("seed 3 fails after " + std::to_string(shortest.changesRun) + " change(s)"), std::string::npos)
       << text;
   EXPECT_NE(text.find("MCINJECT_SEED=3 MCINJECT_STEPS=" + std::to_string(shortest.changesRun)), std::string::npos)

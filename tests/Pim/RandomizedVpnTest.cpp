@@ -25,11 +25,11 @@ void runSeeds(PathDriver& driver, RandomizedSettings const& settings, char const
   auto const begin = std::chrono::steady_clock::now();
   std::size_t total = 0;
   for (std::uint64_t seed : settings.seeds) {
-    RunSpec const spec{.seed = seed, .changes = settings.changesPerSeed, .restartEvery = 0};
-    RunReport const report = runChanges(driver, spec);
+    RunSpec const plan{.seed = seed, .changes = settings.changesPerSeed, .restartEvery = 0};
+    RunReport const report = runChanges(driver, plan);
     total += report.changesRun;
     if (report.failed) {
-      FAIL() << describeFailure(spec, shortestFailingPrefix(driver, spec, report), filter);
+      FAIL() << describeFailure(plan, shortestFailingPrefix(driver, plan, report), filter);
     }
   }
   if (settings.longMode) {
@@ -54,9 +54,9 @@ TEST(RandomizedVpn, PathWithoutIrbStatusMatchesModelWithoutSbdVlans) {
 
 TEST(RandomizedVpn, SameSeedReplaysTheSameChangesAndCoversEveryKind) {
   auto driver = vpnDriver(true);
-  RunSpec const spec{.seed = 42, .changes = 400, .restartEvery = 0};
-  RunReport const first = runChanges(*driver, spec);
-  RunReport const again = runChanges(*driver, spec);
+  RunSpec const plan{.seed = 42, .changes = 400, .restartEvery = 0};
+  RunReport const first = runChanges(*driver, plan);
+  RunReport const again = runChanges(*driver, plan);
   ASSERT_FALSE(first.failed) << first.what;
   EXPECT_EQ(first.log, again.log);
   for (char const* kind : {"local local vlan", "peer peer1 vlan", " intf Vxlan", " intf Ethernet", " group 0.0.0.0",

@@ -194,20 +194,20 @@ std::string judge(PathDriver& driver, InputWorld const& world, Status const& gmp
 std::unique_ptr<PathDriver> l3Driver() { return std::make_unique<L3Driver>(); }
 std::unique_ptr<PathDriver> vpnDriver(bool withIrbStatus) { return std::make_unique<VpnDriver>(withIrbStatus); }
 
-RunReport runChanges(PathDriver& driver, RunSpec const& spec) {
-  SeededChoices choices(spec.seed);
-  return runChanges(driver, spec, choices);
+RunReport runChanges(PathDriver& driver, RunSpec const& plan) {
+  SeededChoices choices(plan.seed);
+  return runChanges(driver, plan, choices);
 }
 
-RunReport runChanges(PathDriver& driver, RunSpec const& spec, ChoiceSource& c) {
+RunReport runChanges(PathDriver& driver, RunSpec const& plan, ChoiceSource& c) {
   auto const* bytes = dynamic_cast<ByteChoices const*>(&c);
   auto const dry = [bytes] { return bytes && bytes->exhausted(); };
   RunReport report;
   InputWorld world(driver.kind());
   auto gmp = Status::statusIs();
-  for (std::size_t i = 0; i < spec.warmup && !dry(); ++i) report.log.push_back("(before start) " + world.change(c));
+  for (std::size_t i = 0; i < plan.warmup && !dry(); ++i) report.log.push_back("(before start) " + world.change(c));
   driver.leftoversIs(*gmp, c);
-  driver.start(world, gmp, spec.seed);
+  driver.start(world, gmp, plan.seed);
   report.log.push_back("start");
   auto const fail = [&](std::string what) {
     report.failed = true;
@@ -217,15 +217,15 @@ RunReport runChanges(PathDriver& driver, RunSpec const& spec, ChoiceSource& c) {
   };
   if (auto why = judge(driver, world, *gmp); !why.empty()) return fail("at start: " + why);
 
-  std::size_t const last = std::min(spec.changes, spec.stopAfter);
+  std::size_t const last = std::min(plan.changes, plan.stopAfter);
   for (std::size_t n = 1; n <= last && !dry(); ++n) {
     report.log.push_back(world.change(c));
     report.changesRun = n;
-    bool const check = c.percent(spec.checkPercent);
+    bool const check = c.percent(plan.checkPercent);
     unsigned const slices = c.below(3);
     if (check || n == last) {
       if (auto why = judge(driver, world, *gmp); !why.empty()) return fail(why);
-      if (spec.restartEvery && n % spec.restartEvery == 0) {
+      if (plan.restartEvery && n % plan.restartEvery == 0) {
         if (auto why = driver.restartCheck(world, *gmp, c); !why.empty()) return fail(why);
       }
     } else {
@@ -243,10 +243,10 @@ RunReport runChanges(PathDriver& driver, RunSpec const& spec, ChoiceSource& c) {
   return report;
 }
 
-RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& spec, RunReport const& failed) {
+RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& plan, RunReport const& failed) {
   RunReport best = failed;
   auto const failsAt = [&](std::size_t n) {
-    RunSpec prefix = spec;
+    RunSpec prefix = plan;
     prefix.stopAfter = n;
     RunReport r = runChanges(driver, prefix);
     if (r.failed) best = r;
@@ -275,11 +275,11 @@ RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& spec, RunRepo
   return best;
 }
 
-std::string describeFailure(RunSpec const& spec, RunReport const& shortest, std::string const& testFilter,
+std::string describeFailure(RunSpec const& plan, RunReport const& shortest, std::string const& testFilter,
                             std::string const& program) {
   std::ostringstream os;
-  os << "seed " << spec.seed << " fails after " << shortest.changesRun << " change(s) (shortest failing prefix): "
-     << shortest.what << "\nreplay: MCINJECT_SEED=" << spec.seed << " MCINJECT_STEPS=" << shortest.changesRun
+  os << "seed " << plan.seed << " fails after " << shortest.changesRun << " change(s) (shortest failing prefix): "
+     << shortest.what << "\nreplay: MCINJECT_SEED=" << plan.seed << " MCINJECT_STEPS=" << shortest.changesRun
      << ' ' << program << " --gtest_filter='" << testFilter << "'\nchanges:";
   std::size_t const n = shortest.log.size();
   std::size_t const from = n > 400 ? n - 400 : 0;

@@ -79,18 +79,18 @@ struct RunReport {
   std::vector<std::string> log; // every change in order, warm-up included
 };
 
-// Runs `spec` with choices drawn from a PRNG seeded with spec.seed.
-RunReport runChanges(PathDriver& driver, RunSpec const& spec);
+// Runs `plan` with choices drawn from a PRNG seeded with plan.seed.
+RunReport runChanges(PathDriver& driver, RunSpec const& plan);
 // Runs with the given choices (a fuzz input); stops early when a ByteChoices
 // source runs dry.
-RunReport runChanges(PathDriver& driver, RunSpec const& spec, ChoiceSource& choices);
+RunReport runChanges(PathDriver& driver, RunSpec const& plan, ChoiceSource& choices);
 
 // The shortest prefix of the failed seeded run `failed` that still fails.
-RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& spec, RunReport const& failed);
+RunReport shortestFailingPrefix(PathDriver& driver, RunSpec const& plan, RunReport const& failed);
 
 // Seed, prefix length, changes and the replay command line (`program` run
 // with the gtest filter of the test that ran it).
-std::string describeFailure(RunSpec const& spec, RunReport const& shortest, std::string const& testFilter,
+std::string describeFailure(RunSpec const& plan, RunReport const& shortest, std::string const& testFilter,
                             std::string const& program = "unit_tests");
 
 // What the environment asks of a randomized test:

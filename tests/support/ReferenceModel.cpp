@@ -89,11 +89,11 @@ JoinSet vpnModelJoins(Irb::Multicast::Egress::MembershipJoinStatusColl const& co
       if (!(entry == Irb::Multicast::VlanToSbd())) served[entry.sbdVlan].push_back(vlan);
   }
   auto wanted = [&](Bridging::VlanId v, Wirl::IpGenAddr const& g) {
-    bool const spec = specific(g);
+    bool const isSpecific = specific(g);
     for (auto const& [name, s] : coll.localMembership())
-      if (spec ? localWantsGroup(*s, v, g) : localWantsVlan(*s, v)) return true;
+      if (isSpecific ? localWantsGroup(*s, v, g) : localWantsVlan(*s, v)) return true;
     for (auto const& [name, s] : coll.peerMembership())
-      if (spec ? peerWantsGroup(*s, v, g) : peerWantsVlan(*s, v)) return true;
+      if (isSpecific ? peerWantsGroup(*s, v, g) : peerWantsVlan(*s, v)) return true;
     return false;
   };
   JoinSet out;

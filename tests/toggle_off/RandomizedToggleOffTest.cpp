@@ -20,12 +20,12 @@ class RandomizedToggleOff : public ::testing::Test {
   }
 
   void run(PathDriver& driver, std::uint64_t seed, std::size_t restartEvery) {
-    RunSpec const spec{.seed = seed, .changes = 400, .restartEvery = restartEvery};
-    RunReport const report = runChanges(driver, spec);
+    RunSpec const plan{.seed = seed, .changes = 400, .restartEvery = restartEvery};
+    RunReport const report = runChanges(driver, plan);
     if (report.failed) {
       std::string const filter =
           std::string("RandomizedToggleOff.") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-      FAIL() << describeFailure(spec, shortestFailingPrefix(driver, spec, report), filter,
+      FAIL() << describeFailure(plan, shortestFailingPrefix(driver, plan, report), filter,
                                 "MCINJECT_TOGGLE_DIR=tests/toggles/off toggle_off_tests");
     }
   }
