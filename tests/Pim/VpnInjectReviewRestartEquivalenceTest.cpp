@@ -1,12 +1,9 @@
 // The reviewer keeps the Joins a fresh start on the same inputs would write:
 // VLAN-wide keys of every kind, a flag that turns false with a handle left,
-// a mapping replaced by another object of the same key, and random sequences.
+// a mapping replaced by another object of the same key. (Random sequences
+// over the whole path are in RandomizedVpnTest.)
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <random>
-#include <string>
-#include <vector>
 
 #include "support/TraceCapture.h"
 #include "support/VpnReviewFixture.h"
@@ -134,106 +131,6 @@ TEST_F(VpnInjectReviewReplacedMappingTest, ReplacementWithEqualRoutesRunsNothing
   EXPECT_EQ(gmp_->membershipDelCalls(), deletes);
   EXPECT_TRUE(sched_->idle());
   EXPECT_EQ(joins().size(), 2u);
-}
-
-// ---- random sequences ----------------------------------------------------------------------
-
-// Seeded random input changes with random slice budgets and partial runs.
-// Membership and SBD changes are reported the way the change trackers do it
-// (every key of the VLANs concerned, then one bump: more than needed is
-// harmless). At every quiescent point the Joins equal a fresh start's.
-TEST_F(VpnInjectReviewRestartEquivalenceTest, RandomChangesKeepTheJoinsOfAFreshStart) {
-  std::vector<std::string> const groups = {"", "0.0.0.0", "::", "239.1.1.1", "239.1.1.2", "ff3e::1"};
-  std::vector<unsigned short> const vlans = {10, 11, 12};
-  std::vector<Routing::Multicast::UnderlayRoute> const routes = {
-      route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.1"), route("10.0.0.1", "225.1.1.2"),
-      route("2001:db8::1", "ff3e::100")};
-  std::vector<std::string> const intfs = {"Ethernet1", "Vxlan1"};
-
-  for (std::uint32_t seed = 1; seed <= 12; ++seed) {
-    SCOPED_TRACE("seed " + std::to_string(seed));
-    std::mt19937 rng(seed);
-    auto pick = [&](auto const& v) -> auto const& { return v[rng() % v.size()]; };
-    sched_->randomBudgetIs(seed, 3);
-    start();
-
-    auto reportVlan = [&](unsigned short vlan) {
-      for (auto const& [k, m] : tunnel_->vlanToMulticastGroup()) {
-        // The VLAN itself, and the SBD VLAN a served VLAN reports through.
-        bool served = false;
-        if (auto state = sbd_->sbdVlanState(k.vlanId())) served = state->vlanId(vlan);
-        if (k.vlanId() == vlan || served) changeSet_->vlanGroupIs(k);
-      }
-      changeSet_->changedInc(1);
-    };
-
-    for (int step = 0; step < 300; ++step) {
-      unsigned short const vlan = pick(vlans);
-      std::string const& group = pick(groups);
-      switch (rng() % 9) {
-        case 0:
-          map(vlan, group, {pick(routes)});
-          break;
-        case 1:
-          if (auto m = tunnel_->vlanToMulticastGroupMutable(key(vlan, group))) m->multicastGroupDel(pick(routes));
-          break;
-        case 2:
-          TestSupport::unmap(*tunnel_, vlan, group);
-          break;
-        case 3: {  // a new object with some routes in place of the mapping
-          auto m = VlanToMulticastGroup::vlanToMulticastGroupIs(key(vlan, group));
-          for (auto const& r : routes)
-            if (rng() % 2) m->multicastGroupIs(r);
-          tunnel_->vlanToMulticastGroupIs(m);
-          break;
-        }
-        case 4:
-          if (!group.empty()) join(*local_, vlan, group);
-          reportVlan(vlan);
-          break;
-        case 5:
-          leave(*local_, vlan, rng() % 3 ? group : "");
-          reportVlan(vlan);
-          break;
-        case 6:
-          if (!group.empty()) join(*peer_, vlan, group, "0.0.0.0", pick(intfs));
-          reportVlan(vlan);
-          break;
-        case 7:
-          leave(*peer_, vlan, group, "0.0.0.0", pick(intfs));
-          reportVlan(vlan);
-          break;
-        case 8: {  // VLAN 10 serves, or stops serving, VLAN 11 or 12
-          unsigned short const member = rng() % 2 ? 11 : 12;
-          auto state = sbd_->sbdVlanStateMutable(10);
-          if (state && state->vlanId(member)) {
-            state->vlanIdDel(member);
-          } else {
-            serve(10, member);
-          }
-          reportVlan(10);  // the SBD VLAN's mappings
-          break;
-        }
-      }
-      if (rng() % 4 == 0) {
-        settle();
-        ASSERT_EQ(joins(), freshJoins()) << "after step " << step;
-      } else {
-        sched_->runUntilIdle(rng() % 3);  // leave the walk mid-way
-      }
-    }
-    settle();
-    ASSERT_EQ(joins(), freshJoins());
-
-    sm_ = nullptr;
-    EXPECT_TRUE(joins().empty());
-    // Next seed: same fixture, inputs emptied.
-    tunnel_->vlanToMulticastGroupDelAll();
-    local_->vlanDelAll();
-    peer_->vlanDelAll();
-    while (auto const* first = sbd_->sbdVlanState().firstKey()) sbd_->sbdVlanStateDel(*first);
-    changeSet_->vlanGroupDelAll();
-  }
 }
 
 }  // namespace
