@@ -37,14 +37,6 @@ Flit::Statement& staleStatement() {
   return st;
 }
 
-template <class Coll>
-auto keysOf(Coll const& coll) {
-  std::vector<std::remove_cvref_t<decltype(coll.begin()->first)>> keys;
-  keys.reserve(coll.size());
-  for (auto const& entry : coll) keys.push_back(entry.first);
-  return keys;
-}
-
 }  // namespace
 
 // ---- text forms ------------------------------------------------------------------------
@@ -95,7 +87,7 @@ void L3InjectSm::VornMembershipJoinStatus::notifierIs(MembershipJoinStatusPtr co
   NotifieeConstOf::notifierIs(status);
   if (!status || !l3InjectSm_) return;
   for (auto const& entry : status->vlan()) l3InjectSm_->vlanMembershipIs(entry.second);
-  for (Bridging::VlanId const vlanId : keysOf(l3InjectSm_->vornVlanMembership())) {
+  for (Bridging::VlanId const vlanId : l3InjectSm_->vornVlanMembership().keys()) {
     if (!status->vlan(vlanId)) l3InjectSm_->vlanMembershipDel(vlanId);
   }
 }
@@ -130,7 +122,7 @@ void L3InjectSm::VornTunnelVlanGroupStatus::notifierIs(TunnelVlanGroupStatusPtr 
   NotifieeConstOf::notifierIs(status);
   if (!status || !l3InjectSm_) return;
   for (auto const& entry : status->vlanToMulticastGroup()) l3InjectSm_->vlanToMulticastGroupIs(entry.second);
-  for (OverlayVlanGroup const& key : keysOf(l3InjectSm_->vornVlanToMulticastGroup())) {
+  for (OverlayVlanGroup const& key : l3InjectSm_->vornVlanToMulticastGroup().keys()) {
     if (!status->vlanToMulticastGroup(key)) l3InjectSm_->vlanToMulticastGroupDel(key);
   }
 }
@@ -323,7 +315,7 @@ void L3InjectSm::VornVlanMembership::handleVlanDel() {
   // The entry leaves with the groups it still lists: each of them is gone as
   // if removed on its own.
   if (auto const entry = notifier()) {
-    for (Wirl::IpGenAddr const& group : keysOf(entry->group())) {
+    for (Wirl::IpGenAddr const& group : entry->group().keys()) {
       if (group.isSpecific()) groupSmetIs(group, false);
     }
   }
@@ -332,7 +324,7 @@ void L3InjectSm::VornVlanMembership::handleVlanDel() {
 void L3InjectSm::VornVlanMembership::handleGroup() {
   L3_TRACE8(198, "handleGroup", this << "handleGroup");
   if (auto const entry = notifier()) {
-    for (Wirl::IpGenAddr const& group : keysOf(entry->group())) handleGroup(group);
+    for (Wirl::IpGenAddr const& group : entry->group().keys()) handleGroup(group);
   }
 }
 
@@ -564,7 +556,7 @@ Vorn::Ptr<VlanToMulticastGroup const> L3InjectSm::vlanToMulticastGroupDel(Overla
 }
 
 void L3InjectSm::vlanToMulticastGroupDelAll() {
-  for (OverlayVlanGroup const& key : keysOf(vornVlanToMulticastGroup_)) vlanToMulticastGroupDel(key);
+  for (OverlayVlanGroup const& key : vornVlanToMulticastGroup_.keys()) vlanToMulticastGroupDel(key);
 }
 
 Vorn::Ptr<L3InjectSm::VornVlanMembership> L3InjectSm::vornVlanMembership(Bridging::VlanId key) const {
@@ -602,7 +594,7 @@ Vorn::Ptr<Gmp::VlanMembershipJoin const> L3InjectSm::vlanMembershipDel(Bridging:
 }
 
 void L3InjectSm::vlanMembershipDelAll() {
-  for (Bridging::VlanId const key : keysOf(vornVlanMembership_)) vlanMembershipDel(key);
+  for (Bridging::VlanId const key : vornVlanMembership_.keys()) vlanMembershipDel(key);
 }
 
 // ---- queries and handlers ---------------------------------------------------------------------------------
@@ -669,10 +661,10 @@ void L3InjectSm::vornDoZombieReactors(bool zombie) {
   if (zombie == zombie_) return;
   if (vornMembershipJoinStatus_) vornMembershipJoinStatus_->vornDoZombieReactors(zombie);
   if (vornTunnelVlanGroupStatus_) vornTunnelVlanGroupStatus_->vornDoZombieReactors(zombie);
-  for (OverlayVlanGroup const& key : keysOf(vornVlanToMulticastGroup_)) {
+  for (OverlayVlanGroup const& key : vornVlanToMulticastGroup_.keys()) {
     if (auto reactor = vornVlanToMulticastGroup(key)) reactor->vornDoZombieReactors(zombie);
   }
-  for (Bridging::VlanId const key : keysOf(vornVlanMembership_)) {
+  for (Bridging::VlanId const key : vornVlanMembership_.keys()) {
     if (auto reactor = vornVlanMembership(key)) reactor->vornDoZombieReactors(zombie);
   }
   zombie_ = zombie;

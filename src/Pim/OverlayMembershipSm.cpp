@@ -216,24 +216,6 @@ void letGoAll(Vorn::KeyedMap<K, Vorn::Ptr<Reactor>>& coll, Del del) {
   }
 }
 
-// The keys of a keyed map (none for a null one), in its sorted order.
-template <class K, class V>
-std::vector<K> keysOf(Vorn::KeyedMap<K, V> const* coll) {
-  std::vector<K> keys;
-  if (coll) {
-    for (auto const& [k, v] : *coll) keys.push_back(k);
-  }
-  return keys;
-}
-
-// The members of a keyed set, in its sorted order.
-template <class K>
-std::vector<K> keysOfSet(Vorn::KeyedSet<K> const& set) {
-  std::vector<K> keys;
-  for (K const& k : set) keys.push_back(k);
-  return keys;
-}
-
 // The interfaces of a source join that count: all but multicast tunnel ones.
 std::vector<Wirl::IntfId> nonTunnelInterfaces(Gmp::SourceMembershipJoin const* source) {
   std::vector<Wirl::IntfId> out;
@@ -507,8 +489,8 @@ void VlanSm::vlanMembershipIs(VlanJoinPtr const& join) {
   if (!owner_) return;
   // What differs between the two objects is what changed: the groups only one
   // of them lists. The groups both list are unchanged at group level.
-  std::vector<IpGenAddr> const oldGroups = keysOf(old ? &old->group() : nullptr);
-  std::vector<IpGenAddr> const newGroups = keysOf(join ? &join->group() : nullptr);
+  std::vector<IpGenAddr> const oldGroups = old ? old->group().keys() : std::vector<IpGenAddr>();
+  std::vector<IpGenAddr> const newGroups = join ? join->group().keys() : std::vector<IpGenAddr>();
   std::vector<IpGenAddr> differing;
   std::set_symmetric_difference(oldGroups.begin(), oldGroups.end(), newGroups.begin(), newGroups.end(),
                                 std::back_inserter(differing));
@@ -520,7 +502,7 @@ void VlanSm::vlanMembershipIs(VlanJoinPtr const& join) {
   if (join) {
     for (auto const& [group, entry] : join->group()) groupMembershipIs(entry);
   }
-  for (IpGenAddr const& group : keysOf(&groupMembership_)) {
+  for (IpGenAddr const& group : groupMembership_.keys()) {
     if (!join || !join->group(group)) groupMembershipDel(group);
   }
 }
@@ -616,7 +598,7 @@ void VornGroupMembership::notifierIs(GroupJoinPtr const& join) {
   if (join) {
     for (auto const& [source, entry] : join->source()) sourceMembershipIs(entry);
   }
-  for (IpGenAddr const& source : keysOf(&sourceMembership_)) {
+  for (IpGenAddr const& source : sourceMembership_.keys()) {
     if (!join || !join->source(source)) sourceMembershipDel(source);
   }
 }
@@ -1099,9 +1081,9 @@ void SbdVlanChangeSm::VornSbdState::handleSbdStatus() {
 void SbdVlanChangeSm::VornSbdState::notifierIs(SbdStatePtr const& state) {
   SbdVlanState const* old = notifierRaw();
   if (state.ptr() == old) return;
-  std::vector<Bridging::VlanId> const oldMembers = old ? keysOfSet(old->vlanId()) : std::vector<Bridging::VlanId>();
+  std::vector<Bridging::VlanId> const oldMembers = old ? old->vlanId().keys() : std::vector<Bridging::VlanId>();
   std::vector<Bridging::VlanId> const newMembers =
-      state ? keysOfSet(state->vlanId()) : std::vector<Bridging::VlanId>();
+      state ? state->vlanId().keys() : std::vector<Bridging::VlanId>();
   NotifieeConstOf::notifierIs(state);
   if (oldMembers != newMembers && state) handleSbdStatus();
 }

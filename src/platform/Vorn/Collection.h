@@ -28,6 +28,7 @@
 #include <set>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace Vorn {
 
@@ -160,6 +161,15 @@ class KeyedMap {
 
   K const* firstKey() const { return m_.empty() ? nullptr : &m_.begin()->first; }
 
+  // A snapshot of the keys in sorted order, for loops that change the
+  // collection as they go.
+  std::vector<K> keys() const {
+    std::vector<K> out;
+    out.reserve(m_.size());
+    for (auto const& entry : m_) out.push_back(entry.first);
+    return out;
+  }
+
   // The plain sorted map, for read-only walks on hot paths whose body changes
   // no collection (a query): no key is copied per step.
   Map const& raw() const noexcept { return m_; }
@@ -191,6 +201,9 @@ class KeyedSet {
   }
 
   K const* firstKey() const { return s_.empty() ? nullptr : &*s_.begin(); }
+
+  // A snapshot of the members in sorted order.
+  std::vector<K> keys() const { return std::vector<K>(s_.begin(), s_.end()); }
 
   // The plain sorted set, for read-only walks that change no collection.
   Set const& raw() const noexcept { return s_; }
