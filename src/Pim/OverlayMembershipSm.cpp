@@ -25,8 +25,7 @@ namespace {
 // interface other than a multicast tunnel interface.
 bool peerGroupJoined(GroupMembershipJoin const& group) {
   for (auto const& [addr, source] : group.source().raw()) {
-    Vorn::Ptr<SourceMembershipJoin const> const s = source;
-    for (Wirl::IntfId const intf : s->includeIntf().raw()) {
+    for (Wirl::IntfId const intf : source->includeIntf().raw()) {
       if (!::Multicast::Tunnel::McastTunnelIntfId::isMcastTunnelIntfId(intf)) return true;
     }
   }
@@ -59,46 +58,59 @@ MembershipJoinStatusColl::StatusPtr MembershipJoinStatusColl::peerMembership(Vor
   return Model::lookup<Gmp::MembershipJoinStatus const>(peer_, name);
 }
 
-void MembershipJoinStatusColl::statusIs(StatusColl& coll, Attribute attribute, char const* attributeName,
-                                        StatusPtr const& status) {
+void MembershipJoinStatusColl::statusIs(StatusColl& coll, StatusVlanIndex& index, Attribute attribute,
+                                        char const* attributeName, StatusPtr const& status) {
   if (!status) throw Vorn::MutatorNullArgumentException(fwkType(), attributeName);
   Vorn::String const& key = status->name();
   if (StatusPtr const* existing = coll.find(key)) {
     if (*existing == status) return;
     VORN_ASSERT(key == (*existing)->name(), "fwkKey() == KeyFunktor()( _value )");
+    index.statusDel(existing->ptr());
   }
+  // The index is current before anyone hears of the new status.
+  index.statusIs(status);
   setIn(coll, attribute, key, status);
 }
 
+MembershipJoinStatusColl::StatusPtr MembershipJoinStatusColl::statusDel(StatusColl& coll, StatusVlanIndex& index,
+                                                                        Attribute attribute,
+                                                                        Vorn::String const& name) {
+  if (StatusPtr const* existing = coll.find(name)) index.statusDel(existing->ptr());
+  return takeFrom(coll, attribute, name);
+}
+
 void MembershipJoinStatusColl::localMembershipIs(StatusPtr const& status) {
-  statusIs(local_, attrLocalMembership, "localMembership", status);
+  statusIs(local_, localVlans_, attrLocalMembership, "localMembership", status);
 }
 
 void MembershipJoinStatusColl::peerMembershipIs(StatusPtr const& status) {
-  statusIs(peer_, attrPeerMembership, "peerMembership", status);
+  statusIs(peer_, peerVlans_, attrPeerMembership, "peerMembership", status);
 }
 
 MembershipJoinStatusColl::StatusPtr MembershipJoinStatusColl::localMembershipDel(Vorn::String const& name) {
-  return takeFrom(local_, attrLocalMembership, name);
+  return statusDel(local_, localVlans_, attrLocalMembership, name);
 }
 
 MembershipJoinStatusColl::StatusPtr MembershipJoinStatusColl::peerMembershipDel(Vorn::String const& name) {
-  return takeFrom(peer_, attrPeerMembership, name);
+  return statusDel(peer_, peerVlans_, attrPeerMembership, name);
+}
+
+void MembershipJoinStatusColl::localMembershipDelAll() {
+  while (Vorn::String const* first = local_.firstKey()) localMembershipDel(Vorn::String(*first));
+}
+
+void MembershipJoinStatusColl::peerMembershipDelAll() {
+  while (Vorn::String const* first = peer_.firstKey()) peerMembershipDel(Vorn::String(*first));
 }
 
 bool MembershipJoinStatusColl::groupActive(VlanId vlanId, IpGenAddr const& group) const {
-  for (auto const& [name, status] : local_.raw()) {
-    StatusPtr const s = status;
-    Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
-    if (!vlan) continue;
-    if (vlan->group(group) || vlan->group(kIpv4Wildcard) || vlan->group(kIpv6Wildcard)) return true;
+  for (StatusVlanIndex::Entry const& e : localVlans_.vlan(vlanId)) {
+    auto const& groups = e.vlan->group();
+    if (groups.contains(group) || groups.contains(kIpv4Wildcard) || groups.contains(kIpv6Wildcard)) return true;
   }
-  for (auto const& [name, status] : peer_.raw()) {
-    StatusPtr const s = status;
-    Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
-    if (!vlan) continue;
-    Vorn::Ptr<GroupMembershipJoin const> const g = vlan->group(group);
-    if (g && peerGroupJoined(*g)) return true;
+  for (StatusVlanIndex::Entry const& e : peerVlans_.vlan(vlanId)) {
+    Vorn::Ptr<GroupMembershipJoin> const* g = e.vlan->group().find(group);
+    if (g && peerGroupJoined(**g)) return true;
   }
   return false;
 }
@@ -109,18 +121,12 @@ bool MembershipJoinStatusColl::vlanActive(VlanId vlanId) const {
                "vlanActive" << "  found entry in " << name);
     return true;
   };
-  for (auto const& [name, status] : local_.raw()) {
-    StatusPtr const s = status;
-    Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
-    if (vlan && !vlan->group().empty()) return found(s->name());
+  for (StatusVlanIndex::Entry const& e : localVlans_.vlan(vlanId)) {
+    if (!e.vlan->group().empty()) return found(e.status->name());
   }
-  for (auto const& [name, status] : peer_.raw()) {
-    StatusPtr const s = status;
-    Vorn::Ptr<VlanMembershipJoin const> const vlan = s->vlan(vlanId);
-    if (!vlan) continue;
-    for (auto const& [addr, group] : vlan->group().raw()) {
-      Vorn::Ptr<GroupMembershipJoin const> const g = group;
-      if (peerGroupJoined(*g)) return found(s->name());
+  for (StatusVlanIndex::Entry const& e : peerVlans_.vlan(vlanId)) {
+    for (auto const& [addr, group] : e.vlan->group().raw()) {
+      if (peerGroupJoined(*group)) return found(e.status->name());
     }
   }
   VORN_TRACE(overlayMembershipTrace(), 9, kOverlayMembershipSmFile, __LINE__, "vlanActive",

@@ -35,6 +35,7 @@
 #include <optional>
 #include <ostream>
 
+#include "Pim/StatusVlanIndex.h"
 #include "Vorn/Collection.h"
 #include "Vorn/EnumType.h"
 #include "Vorn/Entity.h"
@@ -67,13 +68,13 @@ class MembershipJoinStatusColl : public Vorn::Entity {
   // MutatorNullArgumentException. The same object again notifies nothing.
   void localMembershipIs(StatusPtr const& status);
   StatusPtr localMembershipDel(Vorn::String const& name);
-  void localMembershipDelAll() { takeAllFrom(local_, attrLocalMembership); }
+  void localMembershipDelAll();
 
   StatusColl const& peerMembership() const noexcept { return peer_; }
   StatusPtr peerMembership(Vorn::String const& name) const;
   void peerMembershipIs(StatusPtr const& status);
   StatusPtr peerMembershipDel(Vorn::String const& name);
-  void peerMembershipDelAll() { takeAllFrom(peer_, attrPeerMembership); }
+  void peerMembershipDelAll();
 
   // Whether any status wants traffic of `group` on `vlanId`: a local status
   // with that exact group entry or a wildcard group entry (IPv4 or IPv6) in
@@ -83,15 +84,21 @@ class MembershipJoinStatusColl : public Vorn::Entity {
   // Whether any status wants any traffic on `vlanId`: a local status whose
   // VLAN entry holds a group; or a peer status with a group of the VLAN having
   // a source that includes a non-tunnel interface. Traces its outcome at 9.
+  // Both visit only the statuses holding an entry for the VLAN (an index kept
+  // by observing each status: statuses must keep their notification on).
   bool vlanActive(Bridging::VlanId vlanId) const;
 
   char const* fwkType() const override { return "Irb::Multicast::Egress::MembershipJoinStatusColl"; }
 
  private:
-  void statusIs(StatusColl& coll, Attribute attribute, char const* attributeName, StatusPtr const& status);
+  void statusIs(StatusColl& coll, StatusVlanIndex& index, Attribute attribute, char const* attributeName,
+                StatusPtr const& status);
+  StatusPtr statusDel(StatusColl& coll, StatusVlanIndex& index, Attribute attribute, Vorn::String const& name);
 
   StatusColl local_;
   StatusColl peer_;
+  StatusVlanIndex localVlans_;
+  StatusVlanIndex peerVlans_;
 };
 
 Vorn::Ptr<MembershipJoinStatusColl> membershipJoinStatusCollFactory();

@@ -118,12 +118,28 @@ void VpnInjectReviewSm::vlanToMulticastGroupIs(Vorn::Ptr<Mapping const> const& m
   Vorn::Ptr<VlanToMulticastGroup> const reactor = Vorn::make<VlanToMulticastGroup>(mapping, this);
   reactor->hasNotificationActiveIs(true);
   vornVlanToMulticastGroup_.set(key, reactor);
+  vlanWideIs(key, reactor.ptr());
+}
+
+void VpnInjectReviewSm::vlanWideIs(OverlayVlanGroup const& key, VlanToMulticastGroup* reactor) {
+  if (key.groupAddr().isSpecific()) return;
+  auto const family = static_cast<std::size_t>(key.groupAddr().af());
+  std::uint16_t const vlan = key.vlanId().value();
+  if (reactor) {
+    vlanWide_[vlan][family] = reactor;
+    return;
+  }
+  auto it = vlanWide_.find(vlan);
+  if (it == vlanWide_.end()) return;
+  it->second[family] = nullptr;
+  if (it->second == VlanWide{}) vlanWide_.erase(it);
 }
 
 Vorn::Ptr<VpnInjectReviewSm::Mapping const> VpnInjectReviewSm::vlanToMulticastGroupDel(OverlayVlanGroup const& key) {
   OverlayVlanGroup const copy = key;  // the caller's key may live in the reactor
   std::optional<Vorn::Ptr<VlanToMulticastGroup>> taken = vornVlanToMulticastGroup_.take(copy);
   if (!taken) return nullptr;
+  vlanWideIs(copy, nullptr);
   Vorn::Ptr<VlanToMulticastGroup> const reactor = std::move(*taken);
   reactor->vornDoZombieReactors(true);  // releases its handles
   reactor->ownerIs(nullptr);
@@ -187,16 +203,13 @@ void VpnInjectReviewSm::reviewVlan(VlanId vlanId) {
   VPN_TRACE(8, "reviewVlan", "reviewVlan" << "(" << vlanId << ")");
   // Every key of the VLAN whose group is not specific stands for the whole
   // VLAN: the family-less one and both wildcards get the VLAN's verdict.
-  OverlayVlanGroup const wholeVlan(vlanId, IpGenAddr());
-  Vorn::Ptr<VlanToMulticastGroup> const reactors[] = {
-      vornVlanToMulticastGroup(wholeVlan),
-      vornVlanToMulticastGroup(OverlayVlanGroup(vlanId, IpGenAddr(AddressFamily::ipv4))),
-      vornVlanToMulticastGroup(OverlayVlanGroup(vlanId, IpGenAddr(AddressFamily::ipv6))),
-  };
-  if (!reactors[0] && !reactors[1] && !reactors[2]) {
-    VPN_TRACE(9, "reviewVlan", "No VlanToMulticastGroup" << wholeVlan);
+  auto const wide = vlanWide_.find(vlanId.value());
+  if (wide == vlanWide_.end()) {
+    VPN_TRACE(9, "reviewVlan", "No VlanToMulticastGroup" << OverlayVlanGroup(vlanId, IpGenAddr()));
     return;
   }
+  // Held: a verdict may release a reactor of this VLAN.
+  Vorn::Ptr<VlanToMulticastGroup> const reactors[] = {wide->second[0], wide->second[1], wide->second[2]};
   bool const active = vlanActiveWithSbd(vlanId);
   for (auto const& reactor : reactors) {
     if (reactor) reactor->overlayMembershipIs(active);

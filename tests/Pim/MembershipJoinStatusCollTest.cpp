@@ -130,6 +130,87 @@ TEST_F(MembershipJoinStatusCollTest, PeerAnswersWhenNoLocalStatusDoes) {
   EXPECT_TRUE(groupActive(10, "239.1.1.1"));
 }
 
+// ---- answers follow the statuses after they were added -------------------------------------
+// The queries visit only the statuses holding the VLAN, found through an index
+// the collection keeps by observing each status: every kind of change made
+// after a status joined the collection must show in the next answer.
+
+TEST_F(MembershipJoinStatusCollTest, AnswersFollowVlanEntriesAddedReplacedAndRemovedInPlace) {
+  coll_->localMembershipIs(local_);
+  coll_->peerMembershipIs(peer_);
+  join(*local_, 10, "239.1.1.1");
+  join(*peer_, 20, "239.1.1.2", "0.0.0.0", "Ethernet1");
+  EXPECT_TRUE(groupActive(10, "239.1.1.1"));
+  EXPECT_TRUE(groupActive(20, "239.1.1.2"));
+
+  // A VLAN entry replaced by another object under the same id: the new
+  // object's groups count, the old one's no longer do.
+  auto fresh = Irb::Multicast::Gmp::VlanMembershipJoin::vlanMembershipJoinIs(10);
+  fresh->groupIs(Irb::Multicast::Gmp::GroupMembershipJoin::groupMembershipJoinIs(addr("239.1.1.5")));
+  local_->vlanIs(fresh);
+  EXPECT_FALSE(groupActive(10, "239.1.1.1"));
+  EXPECT_TRUE(groupActive(10, "239.1.1.5"));
+
+  local_->vlanDel(10);
+  peer_->vlanDel(20);
+  EXPECT_FALSE(groupActive(10, "239.1.1.5"));
+  EXPECT_FALSE(coll_->vlanActive(10));
+  EXPECT_FALSE(groupActive(20, "239.1.1.2"));
+  EXPECT_FALSE(coll_->vlanActive(20));
+
+  join(*peer_, 10, "239.1.1.7", "0.0.0.0", "Ethernet1");  // a VLAN entry new to the status
+  EXPECT_TRUE(groupActive(10, "239.1.1.7"));
+}
+
+TEST_F(MembershipJoinStatusCollTest, AStatusReplacedOrRemovedNoLongerAnswers) {
+  coll_->localMembershipIs(local_);
+  join(*local_, 10, "239.1.1.1");
+  auto other = MembershipJoinStatus::membershipJoinStatusIs("local");
+  join(*other, 11, "239.1.1.1");
+  coll_->localMembershipIs(other);  // same name: replaces
+  EXPECT_FALSE(groupActive(10, "239.1.1.1"));
+  EXPECT_TRUE(groupActive(11, "239.1.1.1"));
+  join(*local_, 12, "239.1.1.1");  // the replaced status goes on changing: not read
+  EXPECT_FALSE(groupActive(12, "239.1.1.1"));
+
+  coll_->localMembershipDel("local");
+  EXPECT_FALSE(groupActive(11, "239.1.1.1"));
+  coll_->peerMembershipIs(peer_);
+  join(*peer_, 13, "239.1.1.1", "0.0.0.0", "Ethernet1");
+  coll_->peerMembershipDelAll();
+  EXPECT_FALSE(groupActive(13, "239.1.1.1"));
+  EXPECT_FALSE(coll_->vlanActive(13));
+}
+
+TEST_F(MembershipJoinStatusCollTest, OneStatusInBothRolesIsReadByEachRoleItsOwnWay) {
+  coll_->localMembershipIs(peer_);
+  coll_->peerMembershipIs(peer_);
+  join(*peer_, 10, "239.1.1.1", "0.0.0.0", "Vxlan1");  // counts locally, not for a peer
+  EXPECT_TRUE(groupActive(10, "239.1.1.1"));
+  coll_->localMembershipDel("peer1");
+  EXPECT_FALSE(groupActive(10, "239.1.1.1"));
+  join(*peer_, 10, "239.1.1.1", "0.0.0.0", "Ethernet1");
+  EXPECT_TRUE(groupActive(10, "239.1.1.1"));
+}
+
+TEST_F(MembershipJoinStatusCollTest, VlanActiveNamesTheFirstAnsweringStatusByNameWhateverTheOrderOfArrival) {
+  std::vector<Vorn::Ptr<MembershipJoinStatus>> peers;
+  for (char const* name : {"peer3", "peer1", "peer2"}) {
+    peers.push_back(MembershipJoinStatus::membershipJoinStatusIs(name));
+    coll_->peerMembershipIs(peers.back());
+  }
+  // peer3 joined the VLAN first, peer1 last; peer2 only through a tunnel.
+  join(*peers[0], 10, "239.1.1.1", "0.0.0.0", "Ethernet1");
+  join(*peers[2], 10, "239.1.1.1", "0.0.0.0", "Vxlan1");
+  join(*peers[1], 10, "239.1.1.2", "0.0.0.0", "Ethernet1");
+  TestSupport::TraceCapture trace("VpnInjectSm::OverlayMembership=9");
+  EXPECT_TRUE(coll_->vlanActive(10));
+  leave(*peers[1], 10, "239.1.1.2", "0.0.0.0", "Ethernet1");
+  EXPECT_TRUE(coll_->vlanActive(10));
+  EXPECT_EQ(trace.texts(kOverlayHandle, 9),
+            (Events{"vlanActive  found entry in peer1", "vlanActive  found entry in peer3"}));
+}
+
 // ---- vlanActive traces --------------------------------------------------------------------
 
 TEST_F(MembershipJoinStatusCollTest, VlanActiveNamesTheStatusThatAnswered) {
@@ -172,14 +253,14 @@ TEST_F(MembershipJoinStatusCollTest, SettingTheSameStatusTwiceNotifiesOnce) {
 }
 
 TEST_F(MembershipJoinStatusCollTest, ReplacingAStatusOfTheSameNameNotifiesAndDropsTheOldOne) {
+  std::uint32_t const unheld = local_->references();
   coll_->localMembershipIs(local_);
   auto rec = CollRecorder::on(coll_);
   auto replacement = MembershipJoinStatus::membershipJoinStatusIs("local");
-  std::uint32_t const before = local_->references();
   coll_->localMembershipIs(replacement);
   EXPECT_EQ(rec->events, (Events{"1:local"}));
   EXPECT_EQ(coll_->localMembership("local"), replacement);
-  EXPECT_EQ(local_->references(), before - 1);
+  EXPECT_EQ(local_->references(), unheld) << "nothing of the collection holds the old status";
 
   // The answers follow the new object.
   join(*local_, 10, "239.1.1.1");
@@ -239,7 +320,7 @@ TEST_F(MembershipJoinStatusCollTest, DestroyingTheCollectionReleasesItsStatuses)
   std::uint32_t const before = local_->references();
   coll_->localMembershipIs(local_);
   coll_->peerMembershipIs(local_);  // the same object may be both
-  EXPECT_EQ(local_->references(), before + 2);
+  EXPECT_GE(local_->references(), before + 2);
   coll_ = nullptr;
   EXPECT_EQ(local_->references(), before);
 }

@@ -9,6 +9,11 @@
 //   it: the iterator remembers its key and, when the collection has lost an
 //   element since its last step, resumes after that key.
 //
+//   HashedKeyedMap<K, V> is a KeyedMap that also keeps a hash index of its
+//   elements (std::hash<K>), so `find`, `contains`, `set` and `take` of an
+//   existing key cost one hash probe instead of a tree search: for large
+//   collections looked up on every event. Iteration is the same, sorted.
+//
 //   These are plain containers: they do not notify. An entity wraps them and
 //   calls its own `notify` after every effective change (see model/).
 //
@@ -27,6 +32,7 @@
 #include <optional>
 #include <set>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -110,25 +116,59 @@ struct Identity {
   }
 };
 
+// The hash index of a HashedKeyedMap: the map's own nodes, found by key.
+template <class K, class MapIt>
+struct NodeIndex {
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(K const& k) const noexcept { return std::hash<K>()(k); }
+    std::size_t operator()(MapIt it) const noexcept { return std::hash<K>()(it->first); }
+  };
+  struct Equal {
+    using is_transparent = void;
+    bool operator()(MapIt a, MapIt b) const noexcept { return a == b; }
+    bool operator()(K const& k, MapIt it) const noexcept { return k == it->first; }
+    bool operator()(MapIt it, K const& k) const noexcept { return it->first == k; }
+  };
+  std::unordered_set<MapIt, Hash, Equal> nodes;
+};
+
+struct NoIndex {};
+
 }  // namespace detail
 
-template <class K, class V>
+template <class K, class V, bool kHashed = false>
 class KeyedMap {
   using Map = std::map<K, V, std::less<>>;
+  using MapIt = typename Map::iterator;
 
  public:
   using Iterator = detail::StableIterator<Map, detail::FirstOfPair>;
   using value_type = typename Map::value_type;
 
+  KeyedMap() = default;
+  // A copy indexes its own nodes (a moved map keeps its nodes, so moving needs nothing).
+  KeyedMap(KeyedMap const& o) : m_(o.m_) { reindex(); }
+  KeyedMap& operator=(KeyedMap const& o) {
+    if (this != &o) {
+      KeyedMap copy(o);
+      *this = std::move(copy);
+    }
+    return *this;
+  }
+  KeyedMap(KeyedMap&&) noexcept = default;
+  KeyedMap& operator=(KeyedMap&&) noexcept = default;
+  ~KeyedMap() = default;
+
   V const* find(K const& k) const {
-    auto it = m_.find(k);
+    auto it = lookup(k);
     return it == m_.end() ? nullptr : &it->second;
   }
   V* find(K const& k) {
-    auto it = m_.find(k);
+    auto it = lookup(k);
     return it == m_.end() ? nullptr : &it->second;
   }
-  bool contains(K const& k) const { return m_.find(k) != m_.end(); }
+  bool contains(K const& k) const { return lookup(k) != m_.end(); }
   std::size_t size() const noexcept { return m_.size(); }
   bool empty() const noexcept { return m_.empty(); }
 
@@ -137,16 +177,27 @@ class KeyedMap {
   // The replaced value is released after the new one is in place.
   template <class VV>
   bool set(K const& k, VV&& v) {
-    auto [it, inserted] = m_.try_emplace(k, std::forward<VV>(v));
-    if (inserted) return true;
-    if (it->second == v) return false;
-    [[maybe_unused]] V old = std::exchange(it->second, std::forward<VV>(v));
+    if (auto it = lookup(k); it != m_.end()) {
+      if (it->second == v) return false;
+      [[maybe_unused]] V old = std::exchange(it->second, std::forward<VV>(v));
+      return true;
+    }
+    auto const it = m_.try_emplace(k, std::forward<VV>(v)).first;
+    if constexpr (kHashed) {
+      try {
+        index_.nodes.insert(it);
+      } catch (...) {
+        m_.erase(it);
+        throw;
+      }
+    }
     return true;
   }
   // Removes the key; returns the removed value, or nothing.
   std::optional<V> take(K const& k) {
-    auto it = m_.find(k);
+    auto it = lookup(k);
     if (it == m_.end()) return std::nullopt;
+    if constexpr (kHashed) index_.nodes.erase(index_.nodes.find(k));
     std::optional<V> v(std::move(it->second));
     m_.erase(it);
     ++removals_;
@@ -175,9 +226,29 @@ class KeyedMap {
   Map const& raw() const noexcept { return m_; }
 
  private:
+  void reindex() {
+    if constexpr (kHashed) {
+      index_.nodes.clear();
+      for (auto it = m_.begin(); it != m_.end(); ++it) index_.nodes.insert(it);
+    }
+  }
+  MapIt lookup(K const& k) const {
+    auto& m = const_cast<Map&>(m_);  // the index holds mutable iterators of our own map
+    if constexpr (kHashed) {
+      auto found = index_.nodes.find(k);
+      return found == index_.nodes.end() ? m.end() : *found;
+    } else {
+      return m.find(k);
+    }
+  }
+
   Map m_;
   std::uint64_t removals_ = 0;
+  [[no_unique_address]] std::conditional_t<kHashed, detail::NodeIndex<K, MapIt>, detail::NoIndex> index_;
 };
+
+template <class K, class V>
+using HashedKeyedMap = KeyedMap<K, V, true>;
 
 template <class K>
 class KeyedSet {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,10 +16,12 @@
 namespace {
 
 using Map = Vorn::KeyedMap<int, int>;
+using HashedMap = Vorn::HashedKeyedMap<int, int>;
 using Set = Vorn::KeyedSet<int>;
 using Keys = std::vector<int>;
 
 void put(Map& m, int k) { m.set(k, k * 10); }
+void put(HashedMap& m, int k) { m.set(k, k * 10); }
 void put(Set& s, int k) { s.insert(k); }
 int keyOf(Map::value_type const& e) { return e.first; }
 int keyOf(int k) { return k; }
@@ -123,6 +127,7 @@ void checkOrderAndBounds() {
 
 TEST(KeyedCollectionTest, WalksInKeyOrderFromAnyStartingKey) {
   checkOrderAndBounds<Map>();
+  checkOrderAndBounds<HashedMap>();
   checkOrderAndBounds<Set>();
   Keys values;
   for (auto const& [k, v] : collectionOf<Map>({5, 1, 9})) values.push_back(v);
@@ -131,12 +136,61 @@ TEST(KeyedCollectionTest, WalksInKeyOrderFromAnyStartingKey) {
 
 TEST(KeyedCollectionTest, WalkSurvivesRemovalsAndInsertionsAroundTheCursor) {
   checkMutations<Map>();
+  checkMutations<HashedMap>();
   checkMutations<Set>();
 }
 
 TEST(KeyedCollectionTest, ReadingTheCursorAfterItsElementWentDoesNotSkipTheNext) {
   checkReadAfterRemoval<Map>();
+  checkReadAfterRemoval<HashedMap>();
   checkReadAfterRemoval<Set>();
+}
+
+// The hash index must name exactly the map's elements after any sequence of
+// changes, in copies and in moved-to maps too (a stale index entry would
+// point into freed or foreign nodes: ASan sees it).
+TEST(HashedKeyedMapTest, LookupsAgreeWithTheSortedElementsThroughChangesCopiesAndMoves) {
+  HashedMap m;
+  std::map<int, int> want;
+  std::uint32_t x = 7;
+  auto check = [&](HashedMap const& c, char const* where) {
+    SCOPED_TRACE(where);
+    ASSERT_EQ(c.size(), want.size());
+    for (int k = 0; k < 64; ++k) {
+      auto it = want.find(k);
+      int const* got = c.find(k);
+      ASSERT_EQ(got != nullptr, it != want.end()) << "key " << k;
+      if (got) {
+        EXPECT_EQ(*got, it->second) << "key " << k;
+      }
+    }
+  };
+  for (int step = 0; step < 2000; ++step) {
+    x = x * 1103515245u + 12345u;
+    int const k = static_cast<int>((x >> 8) % 64);
+    if ((x >> 20) % 3 == 0) {
+      EXPECT_EQ(m.erase(k), want.erase(k) == 1);
+    } else {
+      int const v = static_cast<int>((x >> 4) % 5);
+      auto [it, inserted] = want.try_emplace(k, v);
+      bool const changed = inserted || it->second != v;
+      it->second = v;
+      EXPECT_EQ(m.set(k, v), changed);
+    }
+    if (step % 500 == 0) check(m, "running");
+  }
+  check(m, "after the changes");
+  HashedMap copy(m);
+  m.erase(*m.firstKey());  // the copy must not share the original's nodes
+  check(copy, "copy");
+  HashedMap assigned;
+  assigned = copy;
+  HashedMap moved(std::move(copy));
+  check(moved, "moved");
+  check(assigned, "assigned");
+  moved.set(100, 1);
+  EXPECT_NE(moved.find(100), nullptr);
+  EXPECT_EQ(assigned.find(100), nullptr);
 }
 
 TEST(KeyedMapTest, ReadingTheCursorAfterAnotherElementWentKeepsItsPlace) {
