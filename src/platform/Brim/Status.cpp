@@ -1,5 +1,8 @@
 #include "Brim/Status.h"
 
+#include <atomic>
+#include <iterator>
+
 #include "model/ModelSupport.h"
 
 namespace Routing::Gmp::Brim {
@@ -18,8 +21,11 @@ void Status::membershipIs(Membership const& m) {
 
 bool Status::membershipDel(RouteIntfKey const& key) {
   ++delCalls_;
-  RouteIntfKey const copy = key;
-  if (entries_.erase(copy) == 0) return false;
+  RouteIntfKey const copy = key;  // the caller's key may live in the removed entry
+  auto const it = entries_.find(copy);
+  if (it == entries_.end()) return false;
+  afterErase_ = entries_.erase(it);
+  ++erasures_;
   notify(attrMembership, Vorn::Key(copy));
   return true;
 }
@@ -32,11 +38,37 @@ std::optional<Membership> Status::membership(RouteIntfKey const& key) const {
 
 bool Status::membershipIterNext(RouteIntfKey& key, IterHint& hint) const {
   checkRead();
-  auto it = hint.started ? entries_.upper_bound(key) : entries_.lower_bound(key);
+  Entries::const_iterator it;
+  if (!hint.started) {
+    it = entries_.lower_bound(key);
+  } else if (hint.table_ == id_ && hint.erasures_ == erasures_ && hint.at_->first == key) {
+    // The held entry is still in this table and is `key`'s: the next one is
+    // what the search would find.
+    it = std::next(hint.at_);
+  } else if (isFirstAfter(afterErase_, key)) {
+    // Typically the walker has just removed the entry it stood on: the walk
+    // goes on at that entry's successor.
+    it = afterErase_;
+  } else {
+    it = entries_.upper_bound(key);
+  }
   hint.started = true;
-  if (it == entries_.end()) return false;
+  if (it == entries_.end()) return false;  // the hint keeps what it held
   key = it->first;
+  hint.table_ = id_;
+  hint.erasures_ = erasures_;
+  hint.at_ = it;
   return true;
+}
+
+bool Status::isFirstAfter(Entries::const_iterator it, RouteIntfKey const& key) const {
+  if (it != entries_.end() && !(key < it->first)) return false;
+  return it == entries_.begin() || !(key < std::prev(it)->first);
+}
+
+std::uint64_t Status::newTableId() noexcept {
+  static std::atomic<std::uint64_t> next{1};
+  return next.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace Routing::Gmp::Brim

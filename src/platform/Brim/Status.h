@@ -7,11 +7,21 @@
 //   entries can be walked one at a time in the table's own order (sorted by
 //   key) with an IterHint carrying the position from step to step: start from
 //   a cleared key and a fresh hint, then call again with the key filled in.
-//   Entries may be removed while walking.
+//   Entries may be removed or added while walking, and the key may be changed
+//   between steps: a step always answers from the key it is given. A step moves
+//   on from the entry the previous one reached, or from the successor of the
+//   entry just removed (a walk deleting as it goes), without searching; it
+//   searches the table when neither is certainly right (say, another entry was
+//   removed since, or the key was changed).
 //
 //   Reads raise Corvo::CorruptionDetectedException when the table was armed
 //   with `corruptNextReadIs(true)` (BrimMapBase). Call counters let tests see
 //   what writers did (e.g. that a wanted entry was never deleted and rewritten).
+//
+// WARNING
+//   Single event thread. A hint may be passed to another table or outlive its
+//   own (its position is then ignored), but not be shared by two walks at once
+//   to any benefit: each step overwrites the position it holds.
 //
 // TYPICAL USAGE
 //   Brim::RouteIntfKey key; Brim::IterHint hint;
@@ -28,15 +38,32 @@
 
 namespace Routing::Gmp::Brim {
 
+class Status;
+
+// The position of a walk, carried from step to step. Besides saying whether the
+// walk has started, it holds the entry the previous step reached, so that the
+// next step can move on from there instead of searching the table again. The
+// held position is used only while it is certainly valid: on the same table,
+// with nothing erased from it since, and for the key that entry has.
 struct IterHint {
   bool started = false;
+
+ private:
+  friend class Status;
+  std::uint64_t table_ = 0;     // the id of the table `at_` belongs to; 0: none held
+  std::uint64_t erasures_ = 0;  // that table's erase count when `at_` was taken
+  std::map<RouteIntfKey, std::uint32_t>::const_iterator at_{};
 };
 
 class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
  public:
   enum Attribute : Vorn::AttributeId { attrMembership = 1 };
 
-  Status() : ::Brim::BrimMapBase("Routing::Gmp::Brim::Status") {}
+  Status() : ::Brim::BrimMapBase("Routing::Gmp::Brim::Status"), id_(newTableId()) {}
+  // Not copyable: a copy would carry the table's id, and a hint taken on one
+  // would be trusted on the other.
+  Status(Status const&) = delete;
+  Status& operator=(Status const&) = delete;
   static Vorn::Ptr<Status> statusIs();
 
   void membershipIs(Membership const& m);
@@ -45,8 +72,11 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   std::optional<Membership> membership(RouteIntfKey const& key) const;
   std::size_t membershipCount() const noexcept { return entries_.size(); }
 
-  // One step of a walk: the first entry (fresh hint) or the entry after `key`;
-  // fills `key` in and returns true, or returns false at the end. May raise
+  // One step of a walk: the first entry at or after `key` (fresh hint) or the
+  // first entry after `key`; fills `key` in and returns true, or returns false
+  // at the end. The answer depends only on `key`, whether the walk has started
+  // and the table's entries, never on the position the hint holds (that only
+  // spares the search). May raise
   // Corvo::CorruptionDetectedException.
   bool membershipIterNext(RouteIntfKey& key, IterHint& hint) const;
 
@@ -59,7 +89,22 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   char const* fwkType() const override { return "Routing::Gmp::Brim::Status"; }
 
  private:
-  std::map<RouteIntfKey, std::uint32_t> entries_;
+  using Entries = std::map<RouteIntfKey, std::uint32_t>;
+
+  static std::uint64_t newTableId() noexcept;
+  // Whether `it` is the first entry after `key` (end: no entry after it).
+  bool isFirstAfter(Entries::const_iterator it, RouteIntfKey const& key) const;
+
+  Entries entries_;
+  // Never reused, so a hint from a table that is gone matches no other.
+  std::uint64_t const id_;
+  // Erasures so far: a held iterator stays valid while this is unchanged
+  // (inserts into a std::map invalidate no iterator).
+  std::uint64_t erasures_ = 0;
+  // The entry that followed the last one erased. Always valid: erasing it
+  // moves it on. Lets a walk that removes the entry it stands on go on
+  // without a search, once checked against the key.
+  Entries::const_iterator afterErase_ = entries_.end();
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
 };

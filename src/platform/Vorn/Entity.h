@@ -27,14 +27,14 @@ class Entity : public PtrInterface {
   char const* fwkType() const override { return "Vorn::Entity"; }
 
  protected:
-  template <class K, class V, class VV>
-  bool setIn(KeyedMap<K, V>& coll, AttributeId attribute, K const& key, VV&& value) {
+  template <class K, class V, bool H, class VV>
+  bool setIn(KeyedMap<K, V, H>& coll, AttributeId attribute, K const& key, VV&& value) {
     if (!coll.set(key, std::forward<VV>(value))) return false;
     notify(attribute, Key(key));
     return true;
   }
-  template <class K, class V>
-  V takeFrom(KeyedMap<K, V>& coll, AttributeId attribute, K const& key) {
+  template <class K, class V, bool H>
+  V takeFrom(KeyedMap<K, V, H>& coll, AttributeId attribute, K const& key) {
     K const copy = key;  // the caller's key may live in the removed element
     std::optional<V> v = coll.take(copy);
     if (!v) return V();
@@ -62,8 +62,8 @@ class Entity : public PtrInterface {
     }
   }
   // Removes every element one by one, each removal notified on its own.
-  template <class K, class V>
-  void takeAllFrom(KeyedMap<K, V>& coll, AttributeId attribute) {
+  template <class K, class V, bool H>
+  void takeAllFrom(KeyedMap<K, V, H>& coll, AttributeId attribute) {
     while (K const* first = coll.firstKey()) {
       K const k = *first;
       takeFrom(coll, attribute, k);

@@ -1,24 +1,34 @@
 // Routing::Multicast::IpTunnelVlanGroupReduceSm — keeps the reduced tunnel
-// VLAN group status a copy of the input status's mappings and routes.
+// VLAN group status holding the input status's mappings.
 //
 // OVERVIEW
-//   Every mapping of the input status has a mapping under the same key in the
-//   reduced status, holding the same underlay routes. The machine follows every
-//   change, synchronously: a mapping added or removed in the input is added or
-//   removed in the reduced status; a route added to or removed from an input
-//   mapping is added to or removed from the existing reduced mapping, in place;
-//   an input mapping replaced by another object with the same key keeps its
-//   reduced mapping and brings its routes in line.
+//   The reduced status shares the input's mapping objects: under every key of
+//   the input status it holds the very same VlanToMulticastGroup object, not a
+//   copy. A route added to or removed from an input mapping therefore shows in
+//   the reduced status by itself, and the mapping's own observers hear of it.
+//   The machine follows the input's mapping list, synchronously: a mapping
+//   added or removed in the input is added or removed in the reduced status;
+//   an input mapping replaced by another object with the same key is replaced
+//   in the reduced status by that object. At start every input mapping is put
+//   in (another object under the same key is replaced) and mappings the input
+//   lacks are removed (a reused status).
 //
 //   The IRB status, the SBD-to-VLAN status and the scheduler are held for the
 //   reduction's inputs; the reduction kept here is the identity, so none of
 //   them is read.
 //
 // WARNING
-//   Single event thread. The reduced status is written only by this machine.
+//   Single event thread. The reduced status is written only by this machine,
+//   and nothing may change a mapping through it: a mapping reached through the
+//   reduced status is the input's own. While notification is off, or after
+//   the machine is gone, mappings added to, replaced in or removed from the
+//   input are not followed (a key is brought in line when the input's list next
+//   changes under it); route changes still show, being changes of the shared
+//   objects.
 //
 // TYPICAL USAGE
 //   auto sm = IpTunnelVlanGroupReduceSm::IpTunnelVlanGroupReduceSmIs(in, irb, sbd, scheduler, reduced);
+//   in->vlanToMulticastGroupIs(m);   // now reduced->vlanToMulticastGroup(m->overlayVlanGroup()) == m
 #pragma once
 
 #include "Keel/TaskScheduler.h"
@@ -55,19 +65,17 @@ class IpTunnelVlanGroupReduceSm : public Vorn::PtrInterface {
 
  private:
   class VornTunnelVlanGroupStatus;
-  class VornVlanToMulticastGroup;
 
+  // Brings the reduced status's entry of `key` in line with the input's.
   void handleVlanToMulticastGroup(OverlayVlanGroup const& key);
-  void handleMulticastGroup(OverlayVlanGroup const& key, UnderlayRoute const& route);
-  // Makes the reduced mapping of `input`'s key hold exactly input's routes.
-  void syncRoutes(VlanToMulticastGroup const& input);
+  // Files the input's mapping object itself in the reduced status.
+  void share(Vorn::Ptr<VlanToMulticastGroup> const& input);
 
   Vorn::Ptr<VornTunnelVlanGroupStatus> vornStatus_;
   Vorn::Ptr<Irb::Multicast::McastIrbStatus const> mcastIrbStatus_;
   Vorn::Ptr<Irb::Multicast::SbdToVlanStatus const> sbdToVlanStatus_;
   Vorn::Ptr<Keel::TaskScheduler> scheduler_;
   Vorn::Ptr<IpTunnelVlanGroupStatus> reduced_;
-  Vorn::KeyedMap<OverlayVlanGroup, Vorn::Ptr<VornVlanToMulticastGroup>> vornMapping_;
 };
 
 }  // namespace Routing::Multicast

@@ -100,7 +100,8 @@ class VlanMembershipJoin : public Vorn::Entity {
 class MembershipJoinStatus : public Vorn::Entity {
  public:
   enum Attribute : Vorn::AttributeId { attrVlan = 1 };
-  using VlanColl = Vorn::KeyedMap<Bridging::VlanId, Vorn::Ptr<VlanMembershipJoin>>;
+  // Hashed: a leaf's statuses hold thousands of VLANs, looked up on every join.
+  using VlanColl = Vorn::HashedKeyedMap<Bridging::VlanId, Vorn::Ptr<VlanMembershipJoin>>;
 
   explicit MembershipJoinStatus(Vorn::String name) : name_(std::move(name)) {}
   static Vorn::Ptr<MembershipJoinStatus> membershipJoinStatusIs(Vorn::String name);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cassert>
 #include <compare>
 #include <cstddef>
@@ -144,8 +145,11 @@ class IpGenAddr {
   std::string stringValue() const;
   std::size_t hash(unsigned int seed = 0) const noexcept;
 
+  // Equality needs no byte order: the raw words are compared.
   constexpr bool operator==(IpGenAddr const& o) const noexcept {
-    return af_ == o.af_ && word(0) == o.word(0) && word(8) == o.word(8);
+    auto const a = std::bit_cast<std::array<std::uint64_t, 2>>(bytes_);
+    auto const b = std::bit_cast<std::array<std::uint64_t, 2>>(o.bytes_);
+    return af_ == o.af_ && a[0] == b[0] && a[1] == b[1];
   }
   // Family first, then the bytes (numeric order within a family). Compares
   // two 64-bit words: these addresses key every hot tree of the system.
@@ -156,12 +160,21 @@ class IpGenAddr {
   }
 
  private:
-  // Eight address bytes from `at` as a big-endian number (a single load and
-  // byte swap once optimised).
+  // Eight address bytes from `at` (0 or 8) as a big-endian number: one load
+  // and, on a little-endian machine, one byte swap.
   constexpr std::uint64_t word(std::size_t at) const noexcept {
-    std::uint64_t w = 0;
-    for (std::size_t i = 0; i < 8; ++i) w = (w << 8) | bytes_[at + i];
-    return w;
+    std::uint64_t const w = std::bit_cast<std::array<std::uint64_t, 2>>(bytes_)[at / 8];
+    if constexpr (std::endian::native == std::endian::big) return w;
+    return byteSwap(w);
+  }
+  static constexpr std::uint64_t byteSwap(std::uint64_t w) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_bswap64(w);
+#else
+    std::uint64_t r = 0;
+    for (int i = 0; i < 8; ++i, w >>= 8) r = (r << 8) | (w & 0xff);
+    return r;
+#endif
   }
 
   constexpr bool allZero() const noexcept {

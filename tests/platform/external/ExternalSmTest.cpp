@@ -117,46 +117,78 @@ class ReduceSmTest : public ::testing::Test {
   }
 };
 
-TEST_F(ReduceSmTest, CopiesMappingsAndRoutesAtStartAndRemovesStaleOnes) {
-  TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.2")});
-  TestSupport::map(*in, 10, "", {route("10.0.0.1", "225.1.1.9")});
+TEST_F(ReduceSmTest, StartSharesTheInputsObjectsReplacesOthersAndRemovesStaleOnes) {
+  auto m1 = TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.2")});
+  auto m2 = TestSupport::map(*in, 10, "", {route("10.0.0.1", "225.1.1.9")});
+  // A reused status: another object under an input key, and a key the input lacks.
+  auto old = TestSupport::map(*reduced, 10, "239.1.1.1", {route("10.0.0.7", "225.7.7.7")});
   TestSupport::map(*reduced, 99, "239.9.9.9", {route("10.0.0.1", "225.9.9.9")});
   auto sm = start();
   EXPECT_EQ(reduced->vlanToMulticastGroup().size(), 2u);
-  EXPECT_EQ(routes(key(10, "239.1.1.1")).size(), 2u);
-  EXPECT_EQ(routes(key(10, "")), (std::set{route("10.0.0.1", "225.1.1.9")}));
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")), m1) << "the input's object, not the old one";
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "")), m2);
+  EXPECT_EQ(routes(key(10, "239.1.1.1")), (std::set{route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.2")}));
   EXPECT_FALSE(reduced->vlanToMulticastGroup(key(99, "239.9.9.9")));
+  EXPECT_EQ(old->multicastGroup().size(), 1u) << "the replaced object is left as it was";
 }
 
-TEST_F(ReduceSmTest, FollowsRouteChangesInPlace) {
+TEST_F(ReduceSmTest, RouteChangesShowThroughTheSharedObjectWithoutTouchingTheList) {
   auto m = TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
   auto sm = start();
-  auto copy = reduced->vlanToMulticastGroup(key(10, "239.1.1.1"));
-  ASSERT_TRUE(copy);
+  Counter<IpTunnelVlanGroupStatus> listChanges(reduced);
+  Counter<Routing::Multicast::VlanToMulticastGroup> routeChanges(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")));
   m->multicastGroupIs(route("10.0.0.2", "225.1.1.2"));
   m->multicastGroupDel(route("10.0.0.1", "225.1.1.1"));
-  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")), copy) << "the same reduced object";
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")), m);
   EXPECT_EQ(routes(key(10, "239.1.1.1")), (std::set{route("10.0.0.2", "225.1.1.2")}));
+  EXPECT_EQ(routeChanges.count, 2) << "observers of the reduced mapping hear each route change once";
+  EXPECT_EQ(listChanges.count, 0);
 }
 
 TEST_F(ReduceSmTest, FollowsMappingsAddedReplacedAndRemoved) {
   auto sm = start();
-  TestSupport::map(*in, 20, "ff3e::1", {route("2001:db8::1", "ff3e::99")});
-  EXPECT_EQ(routes(key(20, "ff3e::1")).size(), 1u);
+  auto first = TestSupport::map(*in, 20, "ff3e::1", {route("2001:db8::1", "ff3e::99")});
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(20, "ff3e::1")), first);
 
   // Another object under the same key, with other routes.
   auto other = Routing::Multicast::VlanToMulticastGroup::vlanToMulticastGroupIs(key(20, "ff3e::1"));
   other->multicastGroupIs(route("2001:db8::2", "ff3e::98"));
   in->vlanToMulticastGroupIs(other);
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(20, "ff3e::1")), other);
   EXPECT_EQ(routes(key(20, "ff3e::1")), (std::set{route("2001:db8::2", "ff3e::98")}));
+  first->multicastGroupIs(route("2001:db8::4", "ff3e::96"));
   other->multicastGroupIs(route("2001:db8::3", "ff3e::97"));
-  EXPECT_EQ(routes(key(20, "ff3e::1")).size(), 2u) << "the new object is followed";
+  EXPECT_EQ(routes(key(20, "ff3e::1")), (std::set{route("2001:db8::2", "ff3e::98"), route("2001:db8::3", "ff3e::97")}))
+      << "the new object is followed, the replaced one is not";
 
   TestSupport::unmap(*in, 20, "ff3e::1");
   EXPECT_TRUE(reduced->vlanToMulticastGroup().empty());
   sm = nullptr;  // dropping the machine stops following
   TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
   EXPECT_TRUE(reduced->vlanToMulticastGroup().empty());
+}
+
+TEST_F(ReduceSmTest, ListChangesWhileSwitchedOffWaitForTheKeysNextChange) {
+  auto kept = TestSupport::map(*in, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  auto sm = start();
+  sm->hasNotificationActiveIs(false);
+  auto added = TestSupport::map(*in, 11, "239.1.1.2", {route("10.0.0.1", "225.1.1.2")});
+  TestSupport::unmap(*in, 10, "239.1.1.1");
+  kept->multicastGroupIs(route("10.0.0.2", "225.1.1.3"));
+  EXPECT_FALSE(reduced->vlanToMulticastGroup(key(11, "239.1.1.2")));
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")), kept);
+  EXPECT_EQ(routes(key(10, "239.1.1.1")).size(), 2u) << "route changes show: the object is shared";
+
+  sm->hasNotificationActiveIs(true);
+  EXPECT_FALSE(reduced->vlanToMulticastGroup(key(11, "239.1.1.2"))) << "switching on does not catch up";
+  EXPECT_TRUE(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")));
+  TestSupport::unmap(*in, 11, "239.1.1.2");
+  in->vlanToMulticastGroupIs(added);
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(11, "239.1.1.2")), added);
+  auto again = TestSupport::map(*in, 10, "239.1.1.1", {});
+  EXPECT_EQ(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")), again) << "the object missed while off goes";
+  TestSupport::unmap(*in, 10, "239.1.1.1");
+  EXPECT_FALSE(reduced->vlanToMulticastGroup(key(10, "239.1.1.1")));
 }
 
 }  // namespace
