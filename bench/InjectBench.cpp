@@ -17,8 +17,8 @@
 //                               B_per_entry            what attaching the statuses
 //                                                      adds (trackers and the Joins
 //                                                      they cause) per group entry;
-//                               retained_B_per_mapping left on the inputs after
-//                                                      teardown (observer lists).
+//                               retained_B_per_mapping still allocated after
+//                                                      teardown, over N + V mappings.
 // Every benchmark checks once, outside the timed region, that the library's
 // Joins equal the model's, and reports `model_*` times and `ratio` (library
 // time over model time). For W3 the model is one full evaluation on the final
@@ -300,8 +300,8 @@ void W3_ChurnBurst(benchmark::State& state) { churn(state, 1000); }
 
 // ---- W4: memory -------------------------------------------------------------------------------
 
-// Inputs of one W4 measurement. Observing an entity leaves a small observer
-// list on it after the observer goes, so every measurement gets fresh inputs.
+// Inputs of one W4 measurement. Every measurement gets fresh inputs, so that
+// nothing an earlier one left on them is counted.
 struct MemoryInputs {
   MemoryInputs(Bench::Leaf const& leaf, Bench::HeapUse& tunnelBytes, Bench::HeapUse& membershipBytes) {
     auto const h0 = Bench::heapNow();

@@ -46,6 +46,7 @@ VpnInjectReviewSm::VpnInjectReviewSm(
   // Every new reactor queues its key and bumps `changed`; the walks that
   // schedules are refused until the initial pass below has run.
   if (tunnelVlanGroupStatus) {
+    vornVlanToMulticastGroup_.reserve(tunnelVlanGroupStatus->vlanToMulticastGroup().size());
     for (auto const& [key, mapping] : tunnelVlanGroupStatus->vlanToMulticastGroup()) vlanToMulticastGroupIs(mapping);
   }
   handleInitialized();
@@ -299,6 +300,7 @@ void VpnInjectReviewSm::VornTunnelVlanGroupStatus::notifierIs(Vorn::Ptr<IpTunnel
   NotifieeConstOf::notifierIs(status);
   if (!status || isZombie() || !owner_) return;
   VpnInjectReviewSm* const owner = owner_;
+  owner->vornVlanToMulticastGroup_.reserve(status->vlanToMulticastGroup().size());
   for (auto const& [key, mapping] : status->vlanToMulticastGroup()) owner->vlanToMulticastGroupIs(mapping);
   for (auto const& [key, reactor] : owner->vornVlanToMulticastGroup()) {
     OverlayVlanGroup const k = key;

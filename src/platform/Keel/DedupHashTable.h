@@ -39,7 +39,8 @@
 
 #include <cassert>
 #include <cstddef>
-#include <unordered_map>
+#include <functional>
+#include <unordered_set>
 
 #include "Vorn/Ptr.h"
 
@@ -120,9 +121,12 @@ class DedupHashTable : public Vorn::PtrInterface {
   Vorn::Ptr<DedupHashTableLifeTimeNotifiee> notifiee_;
 };
 
-// A dedup table over std::unordered_map<KeyT, HandleT*>. HandleT derives from
-// DedupHandle, is constructible from KeyT const& and exposes
-// `KeyT const& key() const`.
+// A dedup table whose entries are the handles themselves. HandleT derives
+// from DedupHandle, is constructible from KeyT const& and exposes
+// `KeyT const& key() const`; std::hash<KeyT> hashes the key. The key is
+// stored once, in the handle: the table keeps a set of handle pointers
+// hashed and compared through their keys, and looks a KeyT up directly
+// (heterogeneous lookup), so each entry costs one small node.
 template <class KeyT, class HandleT>
 class DedupHashTableOf : public DedupHashTable {
  public:
@@ -134,7 +138,7 @@ class DedupHashTableOf : public DedupHashTable {
 
   ~DedupHashTableOf() override {
     notificationStop();
-    for (auto& entry : entries_) orphan(entry.second);
+    for (HandleT* handle : entries_) orphan(handle);
     entries_.clear();
   }
 
@@ -142,12 +146,12 @@ class DedupHashTableOf : public DedupHashTable {
   [[nodiscard]] Vorn::Ptr<HandleT const> dedup(KeyT const& key) {
     auto it = entries_.find(key);
     if (it != entries_.end()) {
-      assert(!it->second->beingDetached() && "!beingDetached()");
-      return Vorn::Ptr<HandleT const>(it->second);
+      assert(!(*it)->beingDetached() && "!beingDetached()");
+      return Vorn::Ptr<HandleT const>(*it);
     }
     HandleT* handle = new HandleT(key);
     Vorn::Ptr<HandleT const> held(handle);
-    entries_.emplace(handle->key(), handle);
+    entries_.insert(handle);
     adopt(handle);
     try {
       notifyInsert(handle);
@@ -163,8 +167,8 @@ class DedupHashTableOf : public DedupHashTable {
   HandleT const* lookup(KeyT const& key) const {
     auto it = entries_.find(key);
     if (it == entries_.end()) return nullptr;
-    assert(!it->second->beingDetached() && "!beingDetached()");
-    return it->second;
+    assert(!(*it)->beingDetached() && "!beingDetached()");
+    return *it;
   }
 
   std::size_t size() const noexcept { return entries_.size(); }
@@ -174,11 +178,28 @@ class DedupHashTableOf : public DedupHashTable {
   void entryDel(DedupHandle* handle) override {
     auto* h = static_cast<HandleT*>(handle);
     auto it = entries_.find(h->key());
-    if (it != entries_.end() && it->second == h) entries_.erase(it);
+    if (it != entries_.end() && *it == h) entries_.erase(it);
   }
 
  private:
-  std::unordered_map<KeyT, HandleT*> entries_;
+  // Hash and equality of entries by key; a KeyT is looked up as it is.
+  struct EntryHash {
+    using is_transparent = void;
+    std::size_t operator()(KeyT const& key) const noexcept { return std::hash<KeyT>{}(key); }
+    // Deliberately not noexcept: the standard library then keeps each entry's
+    // hash in its node (which has room for it at no extra size), so bucket
+    // scans and rehashes compare stored hashes instead of reading every
+    // handle's key.
+    std::size_t operator()(HandleT const* handle) const { return std::hash<KeyT>{}(handle->key()); }
+  };
+  struct EntryEqual {
+    using is_transparent = void;
+    bool operator()(HandleT const* a, HandleT const* b) const noexcept { return a->key() == b->key(); }
+    bool operator()(KeyT const& a, HandleT const* b) const noexcept { return a == b->key(); }
+    bool operator()(HandleT const* a, KeyT const& b) const noexcept { return a->key() == b; }
+  };
+
+  std::unordered_set<HandleT*, EntryHash, EntryEqual> entries_;
 };
 
 }  // namespace Keel

@@ -119,10 +119,13 @@ struct Identity {
 // The hash index of a HashedKeyedMap: the map's own nodes, found by key.
 template <class K, class MapIt>
 struct NodeIndex {
+  // Deliberately not noexcept: the standard library then keeps each node's
+  // hash in the node (no extra size here), so growing the index and walking a
+  // bucket never read the map's nodes.
   struct Hash {
     using is_transparent = void;
-    std::size_t operator()(K const& k) const noexcept { return std::hash<K>()(k); }
-    std::size_t operator()(MapIt it) const noexcept { return std::hash<K>()(it->first); }
+    std::size_t operator()(K const& k) const { return std::hash<K>()(k); }
+    std::size_t operator()(MapIt it) const { return std::hash<K>()(it->first); }
   };
   struct Equal {
     using is_transparent = void;
@@ -177,19 +180,19 @@ class KeyedMap {
   // The replaced value is released after the new one is in place.
   template <class VV>
   bool set(K const& k, VV&& v) {
-    if (auto it = lookup(k); it != m_.end()) {
-      if (it->second == v) return false;
-      [[maybe_unused]] V old = std::exchange(it->second, std::forward<VV>(v));
-      return true;
-    }
-    auto const it = m_.try_emplace(k, std::forward<VV>(v)).first;
     if constexpr (kHashed) {
+      if (MapIt it = lookup(k); it != m_.end()) return replace(it, std::forward<VV>(v));
+      MapIt const it = m_.try_emplace(k, std::forward<VV>(v)).first;
       try {
         index_.nodes.insert(it);
       } catch (...) {
         m_.erase(it);
         throw;
       }
+    } else {
+      MapIt const at = m_.lower_bound(k);  // one search serves both outcomes
+      if (at != m_.end() && !m_.key_comp()(k, at->first)) return replace(at, std::forward<VV>(v));
+      m_.emplace_hint(at, k, std::forward<VV>(v));
     }
     return true;
   }
@@ -204,6 +207,12 @@ class KeyedMap {
     return v;
   }
   bool erase(K const& k) { return take(k).has_value(); }
+
+  // Makes room in the hash index for `n` elements (nothing for a plain map):
+  // for a bulk fill of known size.
+  void reserve(std::size_t n) {
+    if constexpr (kHashed) index_.nodes.reserve(n);
+  }
 
   Iterator begin() const { return Iterator(&m_, &removals_, m_.begin()); }
   Iterator end() const { return Iterator(&m_, &removals_, m_.end()); }
@@ -226,6 +235,12 @@ class KeyedMap {
   Map const& raw() const noexcept { return m_; }
 
  private:
+  template <class VV>
+  bool replace(MapIt it, VV&& v) {
+    if (it->second == v) return false;
+    [[maybe_unused]] V old = std::exchange(it->second, std::forward<VV>(v));
+    return true;
+  }
   void reindex() {
     if constexpr (kHashed) {
       index_.nodes.clear();

@@ -20,6 +20,12 @@
 //   - Delivery survives a reactor that detaches itself or another reactor,
 //     registers a new one (which does not see the change being delivered), or
 //     drops the last reference to the entity or to itself, mid-delivery.
+//     Deliveries nest (a handler may change the entity again).
+//   - Observing costs no allocation while an entity has one observer; the
+//     list for two or more is freed once it is no longer needed, so an entity
+//     keeps nothing on the heap after its observers have gone.
+//   - An entity must not be destroyed while one of its deliveries runs
+//     (asserted); notify() holds it alive when it is owned through a Ptr.
 //
 // WARNING
 //   Single event thread: delivery and registration are not synchronised.
@@ -39,22 +45,27 @@
 
 namespace Vorn {
 
-// The observers of one object. Removal during delivery leaves a hole that is
-// compacted once the outermost delivery returns.
+// The observers of an object that has two or more. The object owns it (see
+// PtrInterface): it creates the list when a second observer registers and
+// frees it once fewer than two are left and no delivery of the object runs.
+// Removal during a delivery leaves a hole, compacted once the outermost
+// delivery of the object returns.
 class NotifieeList {
  public:
   void add(PtrInterface::NotifieeConst* n);
-  void remove(PtrInterface::NotifieeConst* n);
+  // Takes `n` off. While `delivering`, its slot becomes a hole.
+  void remove(PtrInterface::NotifieeConst* n, bool delivering);
+  // Calls every live, active, unmarked observer present when it starts.
   void deliver(AttributeId attribute, Key const& key);
+  void compact();
   bool empty() const noexcept { return live_ == 0; }
   std::size_t size() const noexcept { return live_; }
-  bool delivering() const noexcept { return depth_ > 0; }
+  // The first observer still on the list (null if none).
+  PtrInterface::NotifieeConst* first() const noexcept;
 
  private:
-  void compact();
   std::vector<PtrInterface::NotifieeConst*> list_;
   std::uint32_t live_ = 0;
-  std::uint16_t depth_ = 0;
   bool holes_ = false;
 };
 

@@ -14,6 +14,10 @@
 //     zombie step, say) does not delete it a second time.
 //   - Counts are plain by default; `threadSafePtrIs(true)` switches every count
 //     in the process to atomic operations (set it before any Ptr exists).
+//   - The object carries its observers in one word: nothing while it has none,
+//     the observer itself while it has one, a heap NotifieeList from the second
+//     on (freed again once fewer than two are left and no delivery runs).
+//     sizeof(PtrInterface) is three pointers on 64-bit targets.
 //
 // WARNING
 //   Objects with a zero count that were never held by a Ptr (constructed on the
@@ -82,8 +86,14 @@ class PtrInterface {
   // The framework's type name of the object, for traces and errors.
   virtual char const* fwkType() const { return "Vorn::PtrInterface"; }
 
-  // Observers of this object (null until the first registers).
-  NotifieeList* notifieeList() const noexcept { return notifiees_; }
+  // Number of observers registered on this object.
+  std::size_t notifieeCount() const noexcept;
+  // The heap list of observers: present only while two or more are registered,
+  // or while a delivery that saw two or more is still running. Null otherwise
+  // (no observer, or the one observer kept inline).
+  NotifieeList* notifieeList() const noexcept {
+    return (observers_ & kListTag) ? reinterpret_cast<NotifieeList*>(observers_ & ~kListTag) : nullptr;
+  }
 
   static void threadSafePtrIs(bool on) noexcept { threadSafe_ = on; }
   static bool threadSafePtr() noexcept { return threadSafe_; }
@@ -101,12 +111,26 @@ class PtrInterface {
  private:
   friend class NotifieeConst;
   static constexpr std::uint32_t kBeingDestroyed = 0x80000000u;
+  // Low bit of observers_: set when the word holds a NotifieeList*, clear when
+  // it holds the single observer's NotifieeConst* (both are 8-aligned).
+  static constexpr std::uintptr_t kListTag = 1;
   static inline bool threadSafe_ = false;
+
+  void observerAdd(NotifieeConst* n) const;
+  void observerDel(NotifieeConst* n) const;
+  // Outside any delivery: drops holes, and gives back a list that has fewer
+  // than two observers left.
+  void observersTidy() const noexcept;
 
   mutable std::uint32_t refs_ = 0;
   bool notificationActive_ = false;
-  mutable NotifieeList* notifiees_ = nullptr;
+  // Deliveries of this object's changes now running (nested ones counted).
+  mutable std::uint16_t deliveries_ = 0;
+  // 0, a NotifieeConst* (one observer) or a NotifieeList* | kListTag.
+  mutable std::uintptr_t observers_ = 0;
 };
+
+static_assert(sizeof(PtrInterface) == 2 * sizeof(void*) + 8, "the observer word must not grow PtrInterface");
 
 template <class T>
 class Ptr {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -182,6 +183,8 @@ struct ActCase {
   int liveAfter;             // reactors alive after the delivery
 };
 
+void PrintTo(ActCase const& c, std::ostream* os) { *os << c.name; }
+
 class NotifieeMidDeliveryTest : public NotifieeTest, public ::testing::WithParamInterface<ActCase> {};
 
 TEST_P(NotifieeMidDeliveryTest, ChangeToTheReactorListTakesEffectFromTheNextReactorOn) {
@@ -212,7 +215,7 @@ TEST_P(NotifieeMidDeliveryTest, ChangeToTheReactorListTakesEffectFromTheNextReac
   EXPECT_EQ(Recorder::live, c.liveAfter);
   box->itemIs(2, 2);
   EXPECT_EQ(take(), c.second);
-  EXPECT_EQ(box->notifieeList()->size(), c.listed);
+  EXPECT_EQ(box->notifieeCount(), c.listed);
 }
 
 Log const abc1{"A:1", "B:1", "C:1"};
@@ -234,6 +237,152 @@ INSTANTIATE_TEST_SUITE_P(
         ActCase{"EarlierDestroyed", 2, 0, Act::destroy, abc1, {"B:2", "C:2"}, 2, 2, 2}),
     [](::testing::TestParamInfo<ActCase> const& i) { return std::string(i.param.name); });
 
+// ---- one observer kept inline, a list from the second on ---------------------------
+//
+// An entity keeps its only observer in place and moves to a heap list when a
+// second registers; the list goes again once fewer than two are left and no
+// delivery runs. Every step below is taken by A's handler during the first
+// change (key 1), so each crosses between the two forms mid-delivery.
+
+enum class Step { registerD, registerE, dropSelf, addSelf, destroySelf, dropB, dropD, nestedChange };
+
+struct ShapeCase {
+  char const* name;
+  int initial;               // 1: A alone; 2: A then B
+  std::vector<Step> steps;   // run by A's handler, once
+  Log first;                 // the delivery of key 1
+  Log second;                // the delivery of key 2
+  std::size_t countAfter;    // observers registered afterwards
+  bool listAfter;            // whether a heap list is left afterwards
+};
+
+void PrintTo(ShapeCase const& c, std::ostream* os) { *os << c.name; }
+
+class NotifieeShapeTest : public NotifieeTest, public ::testing::WithParamInterface<ShapeCase> {};
+
+TEST_P(NotifieeShapeTest, MovingBetweenOneObserverAndAListMidDeliveryKeepsTheDeliveryRules) {
+  ShapeCase const& c = GetParam();
+  Vorn::Ptr<Recorder> a = watch("A");
+  Vorn::Ptr<Recorder> b = c.initial > 1 ? watch("B") : nullptr;
+  EXPECT_EQ(box->notifieeList() != nullptr, c.initial > 1);
+  Vorn::Ptr<Recorder> d;
+  Recorder* rawA = a.ptr();
+  a = nullptr;  // reactors[0] is A's only holder
+  bool done = false;
+  rawA->action = [&](Recorder&, Attr, Key const&) {
+    if (std::exchange(done, true)) return;
+    for (Step s : c.steps) {
+      switch (s) {
+        case Step::registerD: d = watch("D"); break;
+        case Step::registerE: watch("E"); break;
+        case Step::dropSelf: rawA->isRegisteredNotifieeIs(false); break;
+        case Step::addSelf: rawA->isRegisteredNotifieeIs(true); break;
+        case Step::destroySelf: reactors[0] = nullptr; break;  // alive until its handler returns
+        case Step::dropB: b->isRegisteredNotifieeIs(false); break;
+        case Step::dropD: d->isRegisteredNotifieeIs(false); break;
+        case Step::nestedChange: box->itemIs(9, 9); break;
+      }
+    }
+  };
+  box->itemIs(1, 1);
+  EXPECT_EQ(take(), c.first);
+  box->itemIs(2, 2);
+  EXPECT_EQ(take(), c.second);
+  EXPECT_EQ(box->notifieeCount(), c.countAfter);
+  EXPECT_EQ(box->notifieeList() != nullptr, c.listAfter) << "the list is kept only for two or more";
+  // Whatever form is left is whole: a reactor registered now is told last.
+  watch("Z");
+  box->labelIs("z");
+  Log after = take();
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back(), "Z:label");
+  EXPECT_EQ(after.size(), c.countAfter + 1);
+}
+
+using S = Step;
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, NotifieeShapeTest,
+    ::testing::Values(
+        ShapeCase{"OneGainsASecondWhileBeingDelivered", 1, {S::registerD}, {"A:1"}, {"A:2", "D:2"}, 2, true},
+        ShapeCase{"OneLeavesThenANewcomerRegisters", 1, {S::dropSelf, S::registerD}, {"A:1"}, {"D:2"}, 1, false},
+        ShapeCase{"OneLeavesAndComesBack", 1, {S::dropSelf, S::addSelf}, {"A:1"}, {"A:2"}, 1, false},
+        ShapeCase{"OneHandsOverToANewcomer", 1, {S::registerD, S::dropSelf}, {"A:1"}, {"D:2"}, 1, false},
+        ShapeCase{"OneDropsItselfThenANewcomerRegisters", 1, {S::destroySelf, S::registerD}, {"A:1"}, {"D:2"}, 1,
+                  false},
+        ShapeCase{"OneGainsTwoAndLosesOne", 1, {S::registerD, S::registerE, S::dropD}, {"A:1"}, {"A:2", "E:2"}, 2,
+                  true},
+        ShapeCase{"OneGainsANewcomerThatANestedChangeReaches", 1, {S::registerD, S::nestedChange},
+                  {"A:1", "A:9", "D:9"}, {"A:2", "D:2"}, 2, true},
+        ShapeCase{"OneLeavesAndANestedChangeReachesNobody", 1, {S::dropSelf, S::nestedChange}, {"A:1"}, {}, 0, false},
+        ShapeCase{"TwoShrinkToOne", 2, {S::dropB}, {"A:1"}, {"A:2"}, 1, false},
+        ShapeCase{"TwoShrinkToNone", 2, {S::dropB, S::dropSelf}, {"A:1"}, {}, 0, false},
+        ShapeCase{"TwoShrinkToNoneThenGainANewcomer", 2, {S::dropSelf, S::dropB, S::registerD}, {"A:1"}, {"D:2"}, 1,
+                  false},
+        ShapeCase{"TwoShrinkToOneBeforeANestedChange", 2, {S::dropB, S::nestedChange}, {"A:1", "A:9"}, {"A:2"}, 1,
+                  false},
+        ShapeCase{"TwoLoseTheOneBeingDeliveredBeforeANestedChange", 2, {S::dropSelf, S::nestedChange},
+                  {"A:1", "B:9", "B:1"}, {"B:2"}, 1, false},
+        ShapeCase{"TwoLoseOneAndGainOne", 2, {S::dropB, S::registerD}, {"A:1"}, {"A:2", "D:2"}, 2, true}),
+    [](::testing::TestParamInfo<ShapeCase> const& i) { return std::string(i.param.name); });
+
+TEST_F(NotifieeTest, ListComesAndGoesWithTheSecondObserverKeepingRegistrationOrder) {
+  EXPECT_EQ(box->notifieeCount(), 0u);
+  auto a = watch("A");
+  EXPECT_EQ(box->notifieeList(), nullptr) << "one observer needs no list";
+  auto b = watch("B");
+  auto c = watch("C");
+  ASSERT_NE(box->notifieeList(), nullptr);
+  a->isRegisteredNotifieeIs(false);
+  EXPECT_NE(box->notifieeList(), nullptr);
+  box->itemIs(1, 1);
+  EXPECT_EQ(take(), (Log{"B:1", "C:1"}));
+  reactors.erase(reactors.begin() + 1);  // B goes with its last reference
+  b = nullptr;
+  EXPECT_EQ(box->notifieeList(), nullptr) << "back to one: the list is given back";
+  EXPECT_EQ(box->notifieeCount(), 1u);
+  box->itemIs(2, 2);
+  EXPECT_EQ(take(), (Log{"C:2"}));
+  a->isRegisteredNotifieeIs(true);  // the second again: behind the one kept inline
+  box->itemIs(3, 3);
+  EXPECT_EQ(take(), (Log{"C:3", "A:3"}));
+  c->notifierIs(nullptr);
+  a->notifierIs(nullptr);
+  EXPECT_EQ(box->notifieeCount(), 0u);
+  EXPECT_EQ(box->notifieeList(), nullptr);
+  box->itemIs(4, 4);
+  EXPECT_TRUE(take().empty());
+}
+
+TEST_F(NotifieeTest, LoneObserverIsSkippedWhileInactiveOrMarked) {
+  auto a = watch("A");
+  a->hasNotificationActiveIs(false);
+  box->itemIs(1, 1);
+  a->hasNotificationActiveIs(true);
+  a->vornDoZombieReactors(true);
+  box->itemIs(2, 2);
+  EXPECT_TRUE(take().empty());
+  a->vornDoZombieReactors(false);
+  box->itemIs(3, 3);
+  EXPECT_EQ(take(), (Log{"A:3"}));
+}
+
+TEST_F(NotifieeTest, EntityReleasedByItsLoneObserverMidDeliveryLivesUntilTheDeliveryEnds) {
+  auto a = watch("A");
+  Box* raw = box.ptr();
+  box = nullptr;
+  int liveInHandler = -1;
+  a->action = [&](Recorder& self, Attr, Key const& key) {
+    self.notifierIs(nullptr);  // the last reference to the entity
+    liveInHandler = Box::live;
+    EXPECT_EQ(*raw->item(keyOf(key)), 5);
+  };
+  raw->itemIs(1, 5);
+  EXPECT_EQ(take(), (Log{"A:1"}));
+  EXPECT_EQ(liveInHandler, 1);
+  EXPECT_EQ(Box::live, 0);
+}
+
 TEST_F(NotifieeTest, RepointingMovesTheRegistrationEvenMidDelivery) {
   auto other = Box::boxIs();
   auto a = watch("A");
@@ -241,7 +390,7 @@ TEST_F(NotifieeTest, RepointingMovesTheRegistrationEvenMidDelivery) {
   a->action = [&](Recorder& self, Attr, Key const&) { self.notifierIs(other); };
   box->itemIs(1, 1);
   EXPECT_EQ(take(), (Log{"A:1", "B:1"}));
-  EXPECT_EQ(box->notifieeList()->size(), 1u);
+  EXPECT_EQ(box->notifieeCount(), 1u);
   a->action = nullptr;
   a->notifierIs(other);  // same notifier: no second registration
   box->itemIs(2, 2);
@@ -302,7 +451,7 @@ TEST_F(NotifieeTest, DetachInANestedDeliveryHoldsForTheOuterOne) {
   c->action = nullptr;
   box->itemIs(3, 3);
   EXPECT_EQ(take(), (Log{"A:3", "C:3", "D:3"}));
-  EXPECT_EQ(box->notifieeList()->size(), 3u);
+  EXPECT_EQ(box->notifieeCount(), 3u);
 }
 
 TEST_F(NotifieeTest, HandlerRemovingTheElementItWasToldAbout) {
@@ -430,7 +579,7 @@ TEST_F(NotifieeTest, ReactorZombifyingItselfFromItsDestructorIsDeletedOnce) {
     r->hasNotificationActiveIs(true);
   }
   EXPECT_EQ(SelfZombifying::finalPasses, 1);
-  EXPECT_EQ(box->notifieeList()->size(), 0u);
+  EXPECT_EQ(box->notifieeCount(), 0u);
   EXPECT_EQ(box->references(), 1u);
   // Marked before it goes: the destructor does not run the step again.
   {
@@ -445,7 +594,7 @@ TEST_F(NotifieeTest, ReactorDestroyedWhileRegisteredLeavesTheList) {
   abc();
   reactors.erase(reactors.begin() + 1);
   EXPECT_EQ(Recorder::live, 2);
-  EXPECT_EQ(box->notifieeList()->size(), 2u);
+  EXPECT_EQ(box->notifieeCount(), 2u);
   box->itemIs(1, 1);
   EXPECT_EQ(take(), (Log{"A:1", "C:1"}));
 }
