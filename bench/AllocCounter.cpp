@@ -1,6 +1,8 @@
 // Replacement of the global allocation functions that counts live bytes.
 #include "AllocCounter.h"
 
+#include "Vorn/Pool.h"
+
 #include <malloc.h>
 
 #include <cstddef>
@@ -48,7 +50,13 @@ constexpr std::size_t kPlain = alignof(std::max_align_t);
 }  // namespace
 
 namespace Bench {
-HeapUse heapNow() noexcept { return {liveBytes, liveBlocks}; }
+HeapUse heapNow() noexcept {
+  // Slabs count as the blocks in use in them (a slab's usable size exceeds
+  // its request by at most one allocator granule: ignored).
+  auto const pooled = [](std::size_t n) { return static_cast<std::int64_t>(n); };
+  return {liveBytes - pooled(Vorn::Pool::slabBytes()) + pooled(Vorn::Pool::liveBytes()),
+          liveBlocks - pooled(Vorn::Pool::slabs()) + pooled(Vorn::Pool::liveBlocks())};
+}
 }  // namespace Bench
 
 void* operator new(std::size_t n) { return allocateOrThrow(n, kPlain); }

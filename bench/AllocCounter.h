@@ -6,6 +6,11 @@
 // usable size of each block (what the block really occupies, less the
 // allocator's own per-block header of about 8 bytes, which is not counted).
 //
+// The library takes its small objects from Vorn::Pool, which keeps released
+// blocks for reuse: heapNow() counts the pool's slabs as the blocks live in
+// them (Vorn::Pool::liveBytes), not as the slabs, so a measurement sees what
+// its objects occupy whatever the pools kept from earlier work.
+//
 // GUARANTEES
 //   - heapNow() is exact for everything allocated through operator new since
 //     the process started; malloc/free called directly are not seen.

@@ -199,7 +199,7 @@ class DedupHashTableOf : public DedupHashTable {
     bool operator()(HandleT const* a, KeyT const& b) const noexcept { return a->key() == b; }
   };
 
-  std::unordered_set<HandleT*, EntryHash, EntryEqual> entries_;
+  std::unordered_set<HandleT*, EntryHash, EntryEqual, Vorn::PoolAllocator<HandleT*>> entries_;
 };
 
 }  // namespace Keel

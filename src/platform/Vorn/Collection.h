@@ -14,6 +14,8 @@
 //   existing key cost one hash probe instead of a tree search: for large
 //   collections looked up on every event. Iteration is the same, sorted.
 //
+//   Their nodes come from Vorn::Pool.
+//
 //   These are plain containers: they do not notify. An entity wraps them and
 //   calls its own `notify` after every effective change (see model/).
 //
@@ -35,6 +37,8 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "Vorn/Pool.h"
 
 namespace Vorn {
 
@@ -133,7 +137,7 @@ struct NodeIndex {
     bool operator()(K const& k, MapIt it) const noexcept { return k == it->first; }
     bool operator()(MapIt it, K const& k) const noexcept { return it->first == k; }
   };
-  std::unordered_set<MapIt, Hash, Equal> nodes;
+  std::unordered_set<MapIt, Hash, Equal, PoolAllocator<MapIt>> nodes;
 };
 
 struct NoIndex {};
@@ -142,7 +146,7 @@ struct NoIndex {};
 
 template <class K, class V, bool kHashed = false>
 class KeyedMap {
-  using Map = std::map<K, V, std::less<>>;
+  using Map = std::map<K, V, std::less<>, PoolAllocator<std::pair<K const, V>>>;
   using MapIt = typename Map::iterator;
 
  public:
@@ -267,7 +271,7 @@ using HashedKeyedMap = KeyedMap<K, V, true>;
 
 template <class K>
 class KeyedSet {
-  using Set = std::set<K, std::less<>>;
+  using Set = std::set<K, std::less<>, PoolAllocator<K>>;
 
  public:
   using Iterator = detail::StableIterator<Set, detail::Identity>;

@@ -37,6 +37,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "Vorn/Pool.h"
+
 namespace Vorn {
 
 class NotifieeList;
@@ -52,6 +54,11 @@ class PtrInterface {
   PtrInterface(PtrInterface const&) noexcept {}
   PtrInterface& operator=(PtrInterface const&) = delete;
   virtual ~PtrInterface();
+
+  // Counted objects are many and small: they come from Vorn::Pool (the
+  // virtual destructor hands the real size back on release).
+  static void* operator new(std::size_t bytes) { return Pool::allocate(bytes); }
+  static void operator delete(void* p, std::size_t bytes) noexcept { Pool::deallocate(p, bytes); }
 
   void newRef() const noexcept {
     if (threadSafe_) {
