@@ -45,6 +45,7 @@
 #include <string>
 #include <utility>
 
+#include "Vorn/Pool.h"
 #include "Vorn/Ptr.h"
 
 namespace Keel {
@@ -131,7 +132,8 @@ class TaskScheduler : public Vorn::PtrInterface {
   void startSlice() noexcept;
   std::uint64_t nextRandom() noexcept;
 
-  std::map<QueueKey, Task*> queue_;
+  // Nodes from the pools: a walk re-queues itself every slice.
+  std::map<QueueKey, Task*, std::less<>, Vorn::PoolAllocator<std::pair<QueueKey const, Task*>>> queue_;
   std::uint64_t nextSeq_ = 0;
   std::uint64_t slicesRun_ = 0;
 
