@@ -225,6 +225,8 @@ Keel::WalkRet VpnInjectReviewSm::walk() {
   if (!cs) return Keel::WalkRet{false, 0};
 
   std::set<VlanId> reviewedVlans;  // this call only
+  // Keys come VLAN by VLAN: most of them belong to the VLAN reviewed last.
+  std::optional<VlanId> lastReviewed;
   std::uint32_t processed = 0;
   OverlayChangeSet::VlanGroupColl const& coll = cs->vlanGroup();
   bool const resume = !bookmark_.isNull() && coll.contains(bookmark_);
@@ -232,7 +234,10 @@ Keel::WalkRet VpnInjectReviewSm::walk() {
   while (it != coll.end()) {
     OverlayVlanGroup const key = *it;
     if (key.groupAddr().isSpecific()) reviewVlanGroup(key);
-    if (reviewedVlans.insert(key.vlanId()).second) reviewVlan(key.vlanId());
+    if (key.vlanId() != lastReviewed && reviewedVlans.insert(key.vlanId()).second) {
+      lastReviewed = key.vlanId();
+      reviewVlan(key.vlanId());
+    }
     cs->vlanGroupDel(key);
     ++processed;
     ++it;  // after the removal: continues behind `key`
