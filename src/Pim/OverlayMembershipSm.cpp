@@ -213,6 +213,16 @@ auto letGo(Vorn::KeyedMap<K, Vorn::Ptr<Reactor>>& coll, K const key) -> Vorn::Pt
   return reactor->notifier();
 }
 
+template <class Reactor, class K, class KeyOf>
+auto letGo(Vorn::SortedReactorSet<Reactor, K, KeyOf>& coll, K const key) -> Vorn::Ptr<typename Reactor::Notifier const> {
+  Vorn::Ptr<Reactor> const reactor = coll.take(key);
+  if (!reactor) return nullptr;
+  reactor->vornDoZombieReactors(true);
+  reactor->ownerIs(nullptr);
+  reactor->hasNotificationActiveIs(false);
+  return reactor->notifier();
+}
+
 // Removes every reactor of `coll`, one by one, in collection order.
 template <class Reactor, class K, class Del>
 void letGoAll(Vorn::KeyedMap<K, Vorn::Ptr<Reactor>>& coll, Del del) {
@@ -222,15 +232,44 @@ void letGoAll(Vorn::KeyedMap<K, Vorn::Ptr<Reactor>>& coll, Del del) {
   }
 }
 
-// The interfaces of a source join that count: all but multicast tunnel ones.
-std::vector<Wirl::IntfId> nonTunnelInterfaces(Gmp::SourceMembershipJoin const* source) {
-  std::vector<Wirl::IntfId> out;
-  if (!source) return out;
-  for (Wirl::IntfId const intf : source->includeIntf()) {
-    if (!::Multicast::Tunnel::McastTunnelIntfId::isMcastTunnelIntfId(intf)) out.push_back(intf);
+template <class Reactor, class K, class KeyOf, class Del>
+void letGoAll(Vorn::SortedReactorSet<Reactor, K, KeyOf>& coll, Del del) {
+  while (Reactor const* first = coll.first()) {
+    K const key = KeyOf()(*first);
+    del(key);
   }
-  return out;
 }
+
+bool isTunnelIntf(Wirl::IntfId intf) { return ::Multicast::Tunnel::McastTunnelIntfId::isMcastTunnelIntfId(intf); }
+
+// Whether a source join lists an interface that counts (not a multicast
+// tunnel interface).
+bool listsNonTunnelInterface(Gmp::SourceMembershipJoin const* source) {
+  if (!source) return false;
+  for (Wirl::IntfId const intf : source->includeIntf().raw()) {
+    if (!isTunnelIntf(intf)) return true;
+  }
+  return false;
+}
+
+// Whether two source joins list the same interfaces that count.
+bool sameNonTunnelInterfaces(Gmp::SourceMembershipJoin const* a, Gmp::SourceMembershipJoin const* b) {
+  static Gmp::SourceMembershipJoin::IncludeIntfColl const kNone;
+  auto const& as = (a ? a->includeIntf() : kNone).raw();
+  auto const& bs = (b ? b->includeIntf() : kNone).raw();
+  auto ai = as.begin();
+  auto bi = bs.begin();
+  while (true) {
+    while (ai != as.end() && isTunnelIntf(*ai)) ++ai;
+    while (bi != bs.end() && isTunnelIntf(*bi)) ++bi;
+    if (ai == as.end() || bi == bs.end()) return ai == as.end() && bi == bs.end();
+    if (!(*ai == *bi)) return false;
+    ++ai;
+    ++bi;
+  }
+}
+
+Wirl::IpGenAddr const kNoAddr{};
 
 // Adds every mapping keyed by `vlan` to the change set; returns how many.
 // The tunnel status is ordered VLAN first, so the walk starts at the VLAN's
@@ -253,6 +292,22 @@ unsigned recordMappingsOf(Bridging::VlanId vlan, IpTunnelVlanGroupStatus const& 
 }
 
 }  // namespace
+
+// ---- keys of the reactor sets ------------------------------------------------------
+
+Bridging::VlanId LocalMembershipChangeSm::VlanSmKey::operator()(VlanSm const& vlanSm) const noexcept {
+  return vlanSm.vlanKey();
+}
+
+IpGenAddr const& VlanSm::GroupKey::operator()(VornGroupMembership const& reactor) const noexcept {
+  GroupMembershipJoin const* join = reactor.notifierRaw();
+  return join ? join->groupAddr() : kNoAddr;
+}
+
+IpGenAddr const& VornGroupMembership::SourceKey::operator()(VornSourceMembership const& reactor) const noexcept {
+  SourceMembershipJoin const* join = reactor.notifierRaw();
+  return join ? join->sourceAddr() : kNoAddr;
+}
 
 // ---- LocalMembershipChangeSm -----------------------------------------------------
 
@@ -285,6 +340,7 @@ LocalMembershipChangeSm::LocalMembershipChangeSm(Mode mode, StatusPtr const& sta
   if (!status) return;
   membershipJoinStatus_ = Vorn::make<VornMembershipJoinStatus>(status, this);
   membershipJoinStatus_->hasNotificationActiveIs(true);
+  vlanMembership_.reserve(status->vlan().size());
   for (auto const& [vlanId, join] : status->vlan()) vlanMembershipIs(join);
 }
 
@@ -292,7 +348,7 @@ LocalMembershipChangeSm::~LocalMembershipChangeSm() {
   // Report what the status still lists while every back pointer is set.
   vornDoZombieReactors(true);
   if (membershipJoinStatus_) membershipJoinStatus_->ownerIs(nullptr);
-  for (auto const& [vlanId, vlanSm] : vlanMembership_) vlanSm->ownerIs(nullptr);
+  for (VlanSm* vlanSm : vlanMembership_) vlanSm->ownerIs(nullptr);
 }
 
 LocalMembershipChangeSm::StatusPtr LocalMembershipChangeSm::membershipJoinStatus() const {
@@ -305,8 +361,7 @@ Vorn::String LocalMembershipChangeSm::name() const {
 }
 
 Vorn::Ptr<VlanSm> LocalMembershipChangeSm::vlanMembership(Bridging::VlanId vlanId) const {
-  Vorn::Ptr<VlanSm> const* vlanSm = vlanMembership_.find(vlanId);
-  return vlanSm ? *vlanSm : nullptr;
+  return Vorn::Ptr<VlanSm>(vlanMembership_.find(vlanId));
 }
 
 void LocalMembershipChangeSm::vlanMembershipIs(VlanJoinPtr const& join) {
@@ -319,7 +374,7 @@ void LocalMembershipChangeSm::vlanMembershipIs(VlanJoinPtr const& join) {
   } else {
     vlanSm = Vorn::make<VlanSm>(join, this);
     vlanSm->hasNotificationActiveIs(true);
-    vlanMembership_.set(vlanId, vlanSm);
+    vlanMembership_.set(vlanSm);
   }
   vlanSm->vornDoZombieReactors(zombie_);
 }
@@ -341,7 +396,8 @@ LocalMembershipChangeSm::StatusPtr LocalMembershipChangeSm::membershipJoinStatus
   return reactor->notifier();
 }
 
-std::optional<Bridging::VlanId> LocalMembershipChangeSm::sbdVlan(Bridging::VlanId vlanId) const {
+std::optional<Bridging::VlanId> LocalMembershipChangeSm::readSbdVlan(Bridging::VlanId vlanId, bool* clean) const {
+  *clean = true;
   // Without an IRB status no VLAN has an SBD VLAN.
   if (!mcastIrbStatus_) return std::nullopt;
   VlanToSbd entry{};
@@ -350,28 +406,28 @@ std::optional<Bridging::VlanId> LocalMembershipChangeSm::sbdVlan(Bridging::VlanI
   } catch (Corvo::Exception const& e) {
     mcastIrbStatus_->vlanToSbdTable().doCorruptionDetected(e.msg());
     entry = VlanToSbd{};
+    *clean = false;
   }
   if (entry == VlanToSbd{}) return std::nullopt;
   return entry.sbdVlan;
+}
+
+std::optional<Bridging::VlanId> LocalMembershipChangeSm::sbdVlan(Bridging::VlanId vlanId) const {
+  bool clean = true;
+  return readSbdVlan(vlanId, &clean);
 }
 
 void LocalMembershipChangeSm::hasNotificationActiveIs(bool active) {
   if (active == hasNotificationActive()) return;
   PtrInterface::hasNotificationActiveIs(active);
   if (membershipJoinStatus_) membershipJoinStatus_->hasNotificationActiveIs(active);
-  for (auto const& [vlanId, vlanSm] : vlanMembership_) {
-    Vorn::Ptr<VlanSm> const keep = vlanSm;
-    keep->hasNotificationActiveIs(active);
-  }
+  vlanMembership_.walk([active](Vorn::Ptr<VlanSm> const& vlanSm) { vlanSm->hasNotificationActiveIs(active); });
 }
 
 void LocalMembershipChangeSm::vornDoZombieReactors(bool zombie) {
   if (zombie == zombie_) return;
   if (membershipJoinStatus_) membershipJoinStatus_->vornDoZombieReactors(zombie);
-  for (auto const& [vlanId, vlanSm] : vlanMembership_) {
-    Vorn::Ptr<VlanSm> const keep = vlanSm;
-    keep->vornDoZombieReactors(zombie);
-  }
+  vlanMembership_.walk([zombie](Vorn::Ptr<VlanSm> const& vlanSm) { vlanSm->vornDoZombieReactors(zombie); });
   zombie_ = zombie;
 }
 
@@ -406,15 +462,60 @@ void LocalMembershipChangeSm::VornMembershipJoinStatus::onAttribute(Vorn::Attrib
 
 // ---- LocalMembershipChangeSm::VlanSm ----------------------------------------------
 
-VlanSm::VlanSm(VlanJoinPtr const& join, LocalMembershipChangeSm* owner) : owner_(owner) {
+static_assert(sizeof(VlanSm) <= 56, "a VlanSm's small members belong in its base's tail padding");
+static_assert(sizeof(VornGroupMembership) <= 56, "a group reactor holds its sources in one word");
+
+// A pass over the VLAN's groups, on the stack of the VlanSm's own handler (the
+// reactor outlives it). Passes nest: each restores the state it found.
+class VlanSm::SbdPassScope {
+ public:
+  explicit SbdPassScope(VlanSm* vlanSm) : vlanSm_(vlanSm), saved_(vlanSm->sbdPass_), savedSbd_(vlanSm->passSbd_) {
+    vlanSm_->sbdPass_ = sbdPassUnread;
+  }
+  ~SbdPassScope() {
+    vlanSm_->sbdPass_ = saved_;
+    vlanSm_->passSbd_ = savedSbd_;
+  }
+  SbdPassScope(SbdPassScope const&) = delete;
+  SbdPassScope& operator=(SbdPassScope const&) = delete;
+
+ private:
+  VlanSm* vlanSm_;
+  SbdPassState saved_;
+  Bridging::VlanId savedSbd_;
+};
+
+std::optional<Bridging::VlanId> VlanSm::sbdVlanOfChange(Bridging::VlanId vlan) {
+  switch (sbdPass_) {
+    case sbdPassNone:
+      return owner_->sbdVlan(vlan);
+    case sbdPassNoSbd:
+      return std::nullopt;
+    case sbdPassSbd:
+      return passSbd_;
+    case sbdPassUnread:
+      break;
+  }
+  bool clean = true;
+  std::optional<Bridging::VlanId> const sbd = owner_->readSbdVlan(vlan, &clean);
+  if (clean) {
+    sbdPass_ = sbd ? sbdPassSbd : sbdPassNoSbd;
+    if (sbd) passSbd_ = *sbd;
+  }
+  return sbd;
+}
+
+VlanSm::VlanSm(VlanJoinPtr const& join, LocalMembershipChangeSm* owner)
+    : vlanKey_(join ? join->vlanId() : Bridging::VlanId()), owner_(owner) {
   NotifieeConstOf::notifierIs(join);
+  if (join && owner_ && owner_->mode() == Mode::interfaceLevel) groupMembership_.reserve(join->group().size());
   if (join) handleVlan();
   isRegisteredNotifieeIs(true);
 }
 
 VlanSm::~VlanSm() {
   vornDoZombieReactors(true);
-  for (auto const& [group, reactor] : groupMembership_) reactor->ownerIs(nullptr);
+  for (VornGroupMembership* reactor : groupMembership_) reactor->ownerIs(nullptr);
 }
 
 Bridging::VlanId VlanSm::vlanId() const noexcept {
@@ -441,7 +542,7 @@ void VlanSm::groupChanged(IpGenAddr const& groupIn) {
   // Held locally: recording runs the change set's observers.
   ChangeSetPtr const changeSet = owner_->changeSet();
   TunnelStatusPtr const tunnel = owner_->tunnelVlanGroupStatus();
-  std::optional<Bridging::VlanId> const sbd = owner_->sbdVlan(vlan);
+  std::optional<Bridging::VlanId> const sbd = sbdVlanOfChange(vlan);
   if (group.isSpecific()) {
     // The VLAN's own key and, in a VLAN served by an SBD VLAN, the SBD VLAN's
     // key too: both may carry the group.
@@ -485,6 +586,7 @@ void VlanSm::handleVlan() {
              "handleVlan" << "(" << vlanId() << ")");
   VlanJoinPtr const join = notifier();
   if (!join) return;
+  SbdPassScope const pass(this);
   for (auto const& [group, entry] : join->group()) handleGroup(group);
 }
 
@@ -493,6 +595,7 @@ void VlanSm::vlanMembershipIs(VlanJoinPtr const& join) {
   if (join == old) return;
   NotifieeConstOf::notifierIs(join);
   if (!owner_) return;
+  SbdPassScope const pass(this);
   // What differs between the two objects is what changed: the groups only one
   // of them lists. The groups both list are unchanged at group level.
   std::vector<IpGenAddr> const oldGroups = old ? old->group().keys() : std::vector<IpGenAddr>();
@@ -514,8 +617,7 @@ void VlanSm::vlanMembershipIs(VlanJoinPtr const& join) {
 }
 
 Vorn::Ptr<VornGroupMembership> VlanSm::groupMembership(IpGenAddr const& group) const {
-  Vorn::Ptr<VornGroupMembership> const* reactor = groupMembership_.find(group);
-  return reactor ? *reactor : nullptr;
+  return Vorn::Ptr<VornGroupMembership>(groupMembership_.find(group));
 }
 
 void VlanSm::groupMembershipIs(GroupJoinPtr const& join) {
@@ -534,7 +636,7 @@ VlanSm::GroupJoinPtr VlanSm::groupMembershipDel(IpGenAddr const& group) { return
 
 VlanSm::GroupJoinPtr VlanSm::groupMembershipDel(GroupColl::Iterator const& it) {
   if (it == groupMembership_.end()) return nullptr;
-  return groupMembershipDel(IpGenAddr(it->first));
+  return groupMembershipDel(IpGenAddr(GroupKey()(**it)));
 }
 
 void VlanSm::groupMembershipDelAll() {
@@ -543,11 +645,10 @@ void VlanSm::groupMembershipDelAll() {
 
 Vorn::Ptr<VornGroupMembership> VlanSm::newGroupMembership(GroupJoinPtr const& join) {
   if (!join) throw Vorn::MutatorNullArgumentException(kVlanSmType, "groupMembership");
-  IpGenAddr const group = join->groupAddr();
-  assert(!groupMembership_.contains(group) && "newGroupMembership over an existing reactor");
+  assert(!groupMembership_.contains(join->groupAddr()) && "newGroupMembership over an existing reactor");
   auto reactor = Vorn::make<VornGroupMembership>(join, this);
   reactor->hasNotificationActiveIs(true);
-  groupMembership_.set(group, reactor);
+  groupMembership_.set(reactor);
   return reactor;
 }
 
@@ -561,20 +662,16 @@ void VlanSm::onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) {
 void VlanSm::hasNotificationActiveIs(bool active) {
   if (active == hasNotificationActive()) return;
   NotifieeConstOf::hasNotificationActiveIs(active);
-  for (auto const& [group, reactor] : groupMembership_) {
-    Vorn::Ptr<VornGroupMembership> const keep = reactor;
-    keep->hasNotificationActiveIs(active);
-  }
+  groupMembership_.walk(
+      [active](Vorn::Ptr<VornGroupMembership> const& reactor) { reactor->hasNotificationActiveIs(active); });
 }
 
 void VlanSm::vornDoZombieReactors(bool zombie) {
   if (zombie == isZombie()) return;
   if (notifierBase()) hasNotificationActiveIs(!zombie);
   if (owner_) owner_->vorn_handleVlanMembership(Vorn::Ptr<VlanSm>(this));
-  for (auto const& [group, reactor] : groupMembership_) {
-    Vorn::Ptr<VornGroupMembership> const keep = reactor;
-    keep->vornDoZombieReactors(zombie);
-  }
+  groupMembership_.walk(
+      [zombie](Vorn::Ptr<VornGroupMembership> const& reactor) { reactor->vornDoZombieReactors(zombie); });
   zombieIs(zombie);
 }
 
@@ -583,6 +680,7 @@ void VlanSm::vornDoZombieReactors(bool zombie) {
 VornGroupMembership::VornGroupMembership(GroupJoinPtr const& join, VlanSm* owner) : owner_(owner) {
   NotifieeConstOf::notifierIs(join);
   if (join) {
+    sourceMembership_.reserve(join->source().size());
     for (auto const& [source, entry] : join->source()) sourceMembershipIs(entry);
   }
   isRegisteredNotifieeIs(true);
@@ -590,7 +688,7 @@ VornGroupMembership::VornGroupMembership(GroupJoinPtr const& join, VlanSm* owner
 
 VornGroupMembership::~VornGroupMembership() {
   vornDoZombieReactors(true);
-  for (auto const& [source, reactor] : sourceMembership_) reactor->ownerIs(nullptr);
+  for (VornSourceMembership* reactor : sourceMembership_) reactor->ownerIs(nullptr);
 }
 
 IpGenAddr VornGroupMembership::groupAddr() const noexcept {
@@ -600,6 +698,8 @@ IpGenAddr VornGroupMembership::groupAddr() const noexcept {
 
 void VornGroupMembership::notifierIs(GroupJoinPtr const& join) {
   if (join.ptr() == notifierRaw()) return;
+  assert((!owner_ || (join && join->groupAddr() == groupAddr())) &&
+         "a group reactor held by its VlanSm keeps its group (the VlanSm's key)");
   NotifieeConstOf::notifierIs(join);
   if (join) {
     for (auto const& [source, entry] : join->source()) sourceMembershipIs(entry);
@@ -610,8 +710,7 @@ void VornGroupMembership::notifierIs(GroupJoinPtr const& join) {
 }
 
 Vorn::Ptr<VornSourceMembership> VornGroupMembership::sourceMembership(IpGenAddr const& source) const {
-  Vorn::Ptr<VornSourceMembership> const* reactor = sourceMembership_.find(source);
-  return reactor ? *reactor : nullptr;
+  return Vorn::Ptr<VornSourceMembership>(sourceMembership_.find(source));
 }
 
 void VornGroupMembership::sourceMembershipIs(SourceJoinPtr const& join) {
@@ -632,7 +731,7 @@ VornGroupMembership::SourceJoinPtr VornGroupMembership::sourceMembershipDel(IpGe
 
 VornGroupMembership::SourceJoinPtr VornGroupMembership::sourceMembershipDel(SourceColl::Iterator const& it) {
   if (it == sourceMembership_.end()) return nullptr;
-  return sourceMembershipDel(IpGenAddr(it->first));
+  return sourceMembershipDel(IpGenAddr(SourceKey()(**it)));
 }
 
 void VornGroupMembership::sourceMembershipDelAll() {
@@ -641,11 +740,10 @@ void VornGroupMembership::sourceMembershipDelAll() {
 
 Vorn::Ptr<VornSourceMembership> VornGroupMembership::newSourceMembership(SourceJoinPtr const& join) {
   if (!join) throw Vorn::MutatorNullArgumentException(kVornGroupMembershipType, "sourceMembership");
-  IpGenAddr const source = join->sourceAddr();
-  assert(!sourceMembership_.contains(source) && "newSourceMembership over an existing reactor");
+  assert(!sourceMembership_.contains(join->sourceAddr()) && "newSourceMembership over an existing reactor");
   auto reactor = Vorn::make<VornSourceMembership>(join, this);
   reactor->hasNotificationActiveIs(true);
-  sourceMembership_.set(source, reactor);
+  sourceMembership_.set(reactor);
   return reactor;
 }
 
@@ -669,19 +767,15 @@ void VornGroupMembership::onAttribute(Vorn::AttributeId attribute, Vorn::Key con
 void VornGroupMembership::hasNotificationActiveIs(bool active) {
   if (active == hasNotificationActive()) return;
   NotifieeConstOf::hasNotificationActiveIs(active);
-  for (auto const& [source, reactor] : sourceMembership_) {
-    Vorn::Ptr<VornSourceMembership> const keep = reactor;
-    keep->hasNotificationActiveIs(active);
-  }
+  sourceMembership_.walk(
+      [active](Vorn::Ptr<VornSourceMembership> const& reactor) { reactor->hasNotificationActiveIs(active); });
 }
 
 void VornGroupMembership::vornDoZombieReactors(bool zombie) {
   if (zombie == isZombie()) return;
   if (notifierBase()) hasNotificationActiveIs(!zombie);
-  for (auto const& [source, reactor] : sourceMembership_) {
-    Vorn::Ptr<VornSourceMembership> const keep = reactor;
-    keep->vornDoZombieReactors(zombie);
-  }
+  sourceMembership_.walk(
+      [zombie](Vorn::Ptr<VornSourceMembership> const& reactor) { reactor->vornDoZombieReactors(zombie); });
   zombieIs(zombie);
 }
 
@@ -708,18 +802,20 @@ void VornSourceMembership::reportGroup() {
 void VornSourceMembership::notifierIs(SourceJoinPtr const& join) {
   Gmp::SourceMembershipJoin const* old = notifierRaw();
   if (join.ptr() == old) return;
+  assert((!owner_ || (join && join->sourceAddr() == sourceAddr())) &&
+         "a source reactor held by its group reactor keeps its source (the group reactor's key)");
   // Compare before the re-point: the old object may go with it.
-  bool const differs = nonTunnelInterfaces(old) != nonTunnelInterfaces(join.ptr());
+  bool const differs = !sameNonTunnelInterfaces(old, join.ptr());
   NotifieeConstOf::notifierIs(join);
   if (differs) reportGroup();
 }
 
 void VornSourceMembership::handleInterface() {
-  if (!nonTunnelInterfaces(notifierRaw()).empty()) reportGroup();
+  if (listsNonTunnelInterface(notifierRaw())) reportGroup();
 }
 
 void VornSourceMembership::handleInterface(Wirl::IntfId intf) {
-  if (::Multicast::Tunnel::McastTunnelIntfId::isMcastTunnelIntfId(intf)) return;
+  if (isTunnelIntf(intf)) return;
   reportGroup();
 }
 

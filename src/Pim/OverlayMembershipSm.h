@@ -31,11 +31,18 @@
 //   bool wanted = coll->groupActive(10, group);
 #pragma once
 
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <ostream>
+#include <utility>
+#include <vector>
 
 #include "Pim/StatusVlanIndex.h"
+#include "Vorn/SortedReactorSet.h"
 #include "Vorn/Collection.h"
 #include "Vorn/EnumType.h"
 #include "Vorn/Entity.h"
@@ -186,6 +193,12 @@ std::ostream& operator<<(std::ostream& os, Mode const& mode);
 //   - Multicast tunnel interfaces never count as a change.
 //   - Without an IRB status, or when its `vlanToSbd` read reports corruption
 //     (passed to the table's doCorruptionDetected), a VLAN has no SBD VLAN.
+//     A pass over one VLAN's groups (a VlanSm replaying them, or re-pointed)
+//     reads the table once: its first clean read serves the whole pass; a
+//     damaged read is not kept, so the pass's next change reads again.
+//   - Memory: a VlanSm, a group reactor and a source reactor take 56, 56 and
+//     48 bytes; each holds its children in a SortedReactorSet, so a child
+//     collection of one reactor allocates nothing of its own.
 //
 // WARNING
 //   Single event thread. Notification is synchronous: recording into the
@@ -209,7 +222,11 @@ class LocalMembershipChangeSm : public Vorn::PtrInterface {
 
   class VornMembershipJoinStatus;
   class VlanSm;
-  using VlanSmColl = Vorn::KeyedMap<Bridging::VlanId, Vorn::Ptr<VlanSm>>;
+  struct VlanSmKey {
+    Bridging::VlanId operator()(VlanSm const& vlanSm) const noexcept;
+  };
+  // The VlanSm reactors by VLAN.
+  using VlanSmColl = Vorn::SortedReactorSet<VlanSm, Bridging::VlanId, VlanSmKey>;
 
   // Builds the tracker (which records what `status` already lists) and
   // switches its notifications on. `status` and `mcastIrbStatus` may be null.
@@ -258,6 +275,10 @@ class LocalMembershipChangeSm : public Vorn::PtrInterface {
   char const* fwkType() const override { return "Irb::Multicast::Egress::LocalMembershipChangeSm"; }
 
  private:
+  friend class VlanSm;
+  // sbdVlan(); `clean` tells whether the read was free of corruption.
+  std::optional<Bridging::VlanId> readSbdVlan(Bridging::VlanId vlanId, bool* clean) const;
+
   Mode mode_;
   Vorn::Ptr<VornMembershipJoinStatus> membershipJoinStatus_;
   IrbStatusPtr mcastIrbStatus_;
@@ -295,7 +316,11 @@ class LocalMembershipChangeSm::VlanSm : public Vorn::NotifieeConstOf<Gmp::VlanMe
  public:
   class VornGroupMembership;
   using GroupJoinPtr = Vorn::Ptr<Gmp::GroupMembershipJoin const>;
-  using GroupColl = Vorn::KeyedMap<Wirl::IpGenAddr, Vorn::Ptr<VornGroupMembership>>;
+  // A group reactor is kept under its join's group, which it never changes.
+  struct GroupKey {
+    Wirl::IpGenAddr const& operator()(VornGroupMembership const& reactor) const noexcept;
+  };
+  using GroupColl = Vorn::SortedReactorSet<VornGroupMembership, Wirl::IpGenAddr, GroupKey>;
 
   // Replays the join's groups (handleVlan) when `join` is not null.
   VlanSm(VlanJoinPtr const& join, LocalMembershipChangeSm* owner);
@@ -303,6 +328,8 @@ class LocalMembershipChangeSm::VlanSm : public Vorn::NotifieeConstOf<Gmp::VlanMe
 
   // The join's VLAN; 1 without a join.
   Bridging::VlanId vlanId() const noexcept;
+  // The VLAN its owner keeps it under: the join's VLAN at construction.
+  Bridging::VlanId vlanKey() const noexcept { return vlanKey_; }
   LocalMembershipChangeSm* owner() const noexcept { return owner_; }
   void ownerIs(LocalMembershipChangeSm* owner) noexcept { owner_ = owner; }
   // The owner's inputs (null without an owner).
@@ -339,6 +366,19 @@ class LocalMembershipChangeSm::VlanSm : public Vorn::NotifieeConstOf<Gmp::VlanMe
   char const* fwkType() const override { return "Irb::Multicast::Egress::LocalMembershipChangeSm::VlanSm"; }
 
  private:
+  // Marks a pass over the VLAN's groups (handleVlan, a re-point): the pass's
+  // first clean read of the SBD VLAN serves its later changes; a damaged read
+  // is not kept (the next change reads again, as outside a pass).
+  class SbdPassScope;
+  enum SbdPassState : std::uint8_t { sbdPassNone = 0, sbdPassUnread, sbdPassNoSbd, sbdPassSbd };
+  // The SBD VLAN for a change of `vlan` (the pass's value inside a pass).
+  std::optional<Bridging::VlanId> sbdVlanOfChange(Bridging::VlanId vlan);
+
+  // The three small members come first: they fit in the base's tail padding,
+  // so a VlanSm takes 56 bytes.
+  SbdPassState sbdPass_ = sbdPassNone;
+  Bridging::VlanId vlanKey_;
+  Bridging::VlanId passSbd_;
   LocalMembershipChangeSm* owner_;
   GroupColl groupMembership_;
 };
@@ -348,7 +388,11 @@ class LocalMembershipChangeSm::VlanSm::VornGroupMembership : public Vorn::Notifi
  public:
   class VornSourceMembership;
   using SourceJoinPtr = Vorn::Ptr<Gmp::SourceMembershipJoin const>;
-  using SourceColl = Vorn::KeyedMap<Wirl::IpGenAddr, Vorn::Ptr<VornSourceMembership>>;
+  // A source reactor is kept under its join's source, which it never changes.
+  struct SourceKey {
+    Wirl::IpGenAddr const& operator()(VornSourceMembership const& reactor) const noexcept;
+  };
+  using SourceColl = Vorn::SortedReactorSet<VornSourceMembership, Wirl::IpGenAddr, SourceKey>;
 
   // Creates a source reactor for every source of `join`.
   VornGroupMembership(GroupJoinPtr const& join, VlanSm* owner);
@@ -360,6 +404,7 @@ class LocalMembershipChangeSm::VlanSm::VornGroupMembership : public Vorn::Notifi
   void ownerIs(VlanSm* owner) noexcept { owner_ = owner; }
 
   // Re-points and re-synchronises the source reactors with the new object.
+  // While held by a VlanSm, `join` must be of the same group.
   void notifierIs(GroupJoinPtr const& join) override;
 
   SourceColl const& sourceMembership() const noexcept { return sourceMembership_; }
@@ -396,6 +441,7 @@ class LocalMembershipChangeSm::VlanSm::VornGroupMembership::VornSourceMembership
   void ownerIs(VornGroupMembership* owner) noexcept { owner_ = owner; }
 
   // Re-points; reports the group once when the non-tunnel interfaces differ.
+  // While held by a group reactor, `join` must be of the same source.
   void notifierIs(SourceJoinPtr const& join) override;
   // Reports the group once if the join lists a non-tunnel interface.
   void handleInterface();

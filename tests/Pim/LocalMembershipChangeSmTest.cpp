@@ -445,4 +445,170 @@ TEST_F(LocalMembershipChangeSmTest, SwitchedOffTrackerRecordsNothingUntilSwitche
   EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(30, "239.1.1.4")}));
 }
 
+// ---- many groups in a VLAN, many sources in a group --------------------------------------------
+
+TEST_F(LocalMembershipChangeSmTest, InterfaceLevelFollowsEachOfManyGroupsAndSourcesAsTheyComeAndGo) {
+  join(*status, 10);
+  track(Mode::interfaceLevel);
+  auto vlanSm = tracker->vlanMembership(10);
+  ASSERT_TRUE(vlanSm);
+  // Out of order, so that reactors land before, between and after others.
+  for (char const* g : {"239.1.1.5", "239.1.1.1", "239.1.1.9", "239.1.1.3", "239.1.1.7"}) {
+    vlan(10)->groupIs(groupWith(g, {{"10.0.0.5", {"Ethernet1"}}, {"10.0.0.1", {"Vxlan1"}}, {"10.0.0.3", {}}}));
+  }
+  ASSERT_EQ(vlanSm->groupMembership().size(), 5u);
+  EXPECT_EQ(vlanSm->groupMembership().keys(),
+            (std::vector<Wirl::IpGenAddr>{addr("239.1.1.1"), addr("239.1.1.3"), addr("239.1.1.5"), addr("239.1.1.7"),
+                                          addr("239.1.1.9")}));
+  probe.take();
+  // Every source of every group is followed: a non-tunnel interface on the
+  // middle source of each group records exactly that group.
+  for (char const* g : {"239.1.1.1", "239.1.1.3", "239.1.1.5", "239.1.1.7", "239.1.1.9"}) {
+    auto reactor = vlanSm->groupMembership(addr(g));
+    ASSERT_TRUE(reactor) << g;
+    EXPECT_EQ(reactor->sourceMembership().size(), 3u);
+    vlan(10)->groupMutable(addr(g))->sourceMutable(addr("10.0.0.3"))->includeIntfIs(intf("Ethernet2"));
+    EXPECT_EQ(probe.keys(), (Keys{key(10, g)})) << g;
+    EXPECT_EQ(probe.bumps(), 1u) << g;
+    probe.take();
+  }
+  // Sources go from the middle and the ends down to none; each one that still
+  // lists a non-tunnel interface reports once more.
+  auto group = vlan(10)->groupMutable(addr("239.1.1.5"));
+  group->sourceDel(addr("10.0.0.3"));
+  EXPECT_EQ(probe.bumps(), 1u);
+  group->sourceDel(addr("10.0.0.1"));
+  EXPECT_EQ(probe.bumps(), 1u) << "a tunnel-only source leaves without a report";
+  EXPECT_EQ(vlanSm->groupMembership(addr("239.1.1.5"))->sourceMembership().size(), 1u);
+  group->sourceMutable(addr("10.0.0.5"))->includeIntfIs(intf("Ethernet3"));
+  EXPECT_EQ(probe.bumps(), 2u) << "the last source is still followed";
+  group->sourceDel(addr("10.0.0.5"));
+  EXPECT_EQ(probe.bumps(), 3u);
+  EXPECT_TRUE(vlanSm->groupMembership(addr("239.1.1.5"))->sourceMembership().empty());
+  probe.take();
+  // Groups go from the middle; the others are still followed.
+  leave(*status, 10, "239.1.1.5");
+  leave(*status, 10, "239.1.1.1");
+  leave(*status, 10, "239.1.1.9");
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.5"), key(10, "239.1.1.9")}));
+  EXPECT_EQ(vlanSm->groupMembership().keys(), (std::vector<Wirl::IpGenAddr>{addr("239.1.1.3"), addr("239.1.1.7")}));
+  probe.take();
+  vlan(10)->groupMutable(addr("239.1.1.7"))->sourceMutable(addr("10.0.0.1"))->includeIntfIs(intf("Ethernet4"));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.7")}));
+  probe.take();
+  leave(*status, 10, "239.1.1.7");
+  vlan(10)->groupMutable(addr("239.1.1.3"))->sourceMutable(addr("10.0.0.1"))->includeIntfIs(intf("Ethernet4"));
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.3"), key(10, "239.1.1.7")}));
+  EXPECT_EQ(vlanSm->groupMembership().size(), 1u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, FinalPassReportsGroupsAndTheirSourcesInAddressOrder) {
+  join(*status, 10);
+  for (char const* g : {"239.1.1.3", "239.1.1.1", "239.1.1.2"}) {
+    vlan(10)->groupIs(groupWith(g, {{"10.0.0.2", {"Ethernet1"}}, {"10.0.0.1", {"Ethernet2"}}}));
+  }
+  track(Mode::interfaceLevel);
+  TestSupport::TraceCapture trace(std::string(kHandle) + "=8");
+  tracker = nullptr;
+  std::vector<std::string> const changed{"groupChanged : 10 (239.1.1.1)", "groupChanged : 10 (239.1.1.2)",
+                                         "groupChanged : 10 (239.1.1.3)"};
+  std::vector<std::string> expected{"handleVlan(10)"};
+  for (auto const& line : changed) {
+    expected.push_back("handleGroup" + line.substr(std::string("groupChanged").size()));
+    expected.push_back(line);
+  }
+  // Then each group reactor's sources, group by group, two sources each.
+  for (auto const& line : changed) expected.insert(expected.end(), 2, line);
+  EXPECT_EQ(trace.texts(kHandle, 8), expected);
+  EXPECT_EQ(probe.bumps(), 9u);
+}
+
+TEST_F(LocalMembershipChangeSmTest, ManyVlansAreEachFollowedAndEachRemovalReportsItsOwnGroups) {
+  for (unsigned short v : {30, 10, 50, 20, 40}) join(*status, v, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  track(Mode::interfaceLevel);
+  ASSERT_EQ(tracker->vlanMembership().size(), 5u);
+  for (unsigned short v : {10, 20, 30, 40, 50}) {
+    ASSERT_TRUE(tracker->vlanMembership(v)) << v;
+    EXPECT_EQ(tracker->vlanMembership(v)->vlanId(), Bridging::VlanId(v));
+  }
+  leave(*status, 30);
+  EXPECT_EQ(probe.keys(), (Keys{key(30, "239.1.1.1")}));
+  EXPECT_EQ(tracker->vlanMembership(30), nullptr);
+  probe.take();
+  join(*status, 40, "239.1.1.1", "10.0.0.1", "Ethernet2");
+  join(*status, 35, "239.1.1.2");
+  EXPECT_EQ(probe.keys(), (Keys{key(35, "239.1.1.2"), key(40, "239.1.1.1")}));
+  EXPECT_EQ(tracker->vlanMembership().size(), 5u);
+}
+
+// ---- the SBD VLAN read of a pass ----------------------------------------------------------------
+
+// Arms the IRB table's corruption once the change set receives its first key:
+// a read after that moment raises.
+class ArmCorruptionOnFirstKey : public Vorn::NotifieeConstOf<OverlayChangeSet> {
+ public:
+  ArmCorruptionOnFirstKey(Vorn::Ptr<OverlayChangeSet> const& changeSet, Vorn::Ptr<McastIrbStatus> irb)
+      : irb_(std::move(irb)) {
+    notifierIs(changeSet);
+    isRegisteredNotifieeIs(true);
+    hasNotificationActiveIs(true);
+  }
+  void onAttribute(Vorn::AttributeId attribute, Vorn::Key const&) override {
+    if (attribute != OverlayChangeSet::attrVlanGroup || armed_) return;
+    armed_ = true;
+    irb_->vlanToSbdTable().corruptNextReadIs(true);
+  }
+
+ private:
+  Vorn::Ptr<McastIrbStatus> irb_;
+  bool armed_ = false;
+};
+
+TEST_F(LocalMembershipChangeSmTest, PassOverAVlansGroupsReadsItsSbdVlanOnceButASingleChangeReadsAgain) {
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  join(*status, 10, "239.1.1.1");
+  join(*status, 10, "239.1.1.2");
+  join(*status, 10, "239.1.1.3");
+  auto arm = Vorn::make<ArmCorruptionOnFirstKey>(changeSet, irb);
+  tracker = localMembershipChangeSmFactory(Mode::groupLevel, status, irb, tunnel, changeSet);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.2"), key(10, "239.1.1.3"),
+                                key(4000, "239.1.1.1"), key(4000, "239.1.1.2"), key(4000, "239.1.1.3")}));
+  EXPECT_EQ(irb->vlanToSbdTable().corruptionsDetected(), 0u) << "the start-up pass read the table once";
+  EXPECT_TRUE(irb->vlanToSbdTable().corruptNextRead());
+  probe.take();
+  join(*status, 10, "239.1.1.4");
+  EXPECT_EQ(irb->vlanToSbdTable().corruptionsDetected(), 1u) << "a change outside a pass reads";
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.4")}));
+}
+
+TEST_F(LocalMembershipChangeSmTest, DamagedReadInAPassIsNotKeptTheNextGroupReadsAgain) {
+  std::vector<std::string> reports;
+  Brim::BrimMapBase::reporterIs([&](std::string const& table, std::string const&) { reports.push_back(table); });
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  join(*status, 10, "239.1.1.1");
+  join(*status, 10, "239.1.1.2");
+  join(*status, 10, "239.1.1.3");
+  irb->vlanToSbdTable().corruptNextReadIs(true);
+  tracker = localMembershipChangeSmFactory(Mode::groupLevel, status, irb, tunnel, changeSet);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.2"), key(10, "239.1.1.3"),
+                                key(4000, "239.1.1.2"), key(4000, "239.1.1.3")}));
+  EXPECT_EQ(irb->vlanToSbdTable().corruptionsDetected(), 1u);
+  EXPECT_EQ(reports.size(), 1u);
+  Brim::BrimMapBase::reporterIs(nullptr);
+}
+
+TEST_F(LocalMembershipChangeSmTest, ReplacingVlanEntryInSbdMemberVlanRecordsSbdKeysOfTheDifferingGroups) {
+  irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  join(*status, 10, "239.1.1.1");
+  join(*status, 10, "239.1.1.2");
+  track(Mode::groupLevel);
+  auto other = VlanMembershipJoin::vlanMembershipJoinIs(10);
+  other->groupIs(GroupMembershipJoin::groupMembershipJoinIs(addr("239.1.1.2")));
+  other->groupIs(GroupMembershipJoin::groupMembershipJoinIs(addr("239.1.1.3")));
+  status->vlanIs(other);
+  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(10, "239.1.1.3"), key(4000, "239.1.1.1"),
+                                key(4000, "239.1.1.3")}));
+  EXPECT_EQ(probe.bumps(), 2u);
+}
+
 }  // namespace
