@@ -30,6 +30,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -186,7 +187,7 @@ class KeyedMap {
   bool set(K const& k, VV&& v) {
     if constexpr (kHashed) {
       if (MapIt it = lookup(k); it != m_.end()) return replace(it, std::forward<VV>(v));
-      MapIt const it = m_.try_emplace(k, std::forward<VV>(v)).first;
+      MapIt const it = m_.emplace_hint(appendHint(k), k, std::forward<VV>(v));
       try {
         index_.nodes.insert(it);
       } catch (...) {
@@ -194,8 +195,13 @@ class KeyedMap {
         throw;
       }
     } else {
-      MapIt const at = m_.lower_bound(k);  // one search serves both outcomes
-      if (at != m_.end() && !m_.key_comp()(k, at->first)) return replace(at, std::forward<VV>(v));
+      // Keys arriving in order (a collection filled from a sorted one) go at
+      // the end without a search; otherwise one search serves both outcomes.
+      MapIt at = appendHint(k);
+      if (at != m_.end()) {
+        at = m_.lower_bound(k);
+        if (at != m_.end() && !m_.key_comp()(k, at->first)) return replace(at, std::forward<VV>(v));
+      }
       m_.emplace_hint(at, k, std::forward<VV>(v));
     }
     return true;
@@ -239,6 +245,11 @@ class KeyedMap {
   Map const& raw() const noexcept { return m_; }
 
  private:
+  // end() when `k` sorts after every key, else the first element (no hint).
+  MapIt appendHint(K const& k) {
+    if (m_.empty() || m_.key_comp()(std::prev(m_.end())->first, k)) return m_.end();
+    return m_.begin();
+  }
   template <class VV>
   bool replace(MapIt it, VV&& v) {
     if (it->second == v) return false;
@@ -281,8 +292,15 @@ class KeyedSet {
   std::size_t size() const noexcept { return s_.size(); }
   bool empty() const noexcept { return s_.empty(); }
 
-  // Returns true when the key was added.
-  bool insert(K const& k) { return s_.insert(k).second; }
+  // Returns true when the key was added. A key above every other goes at the
+  // end without a search.
+  bool insert(K const& k) {
+    if (s_.empty() || s_.key_comp()(*std::prev(s_.end()), k)) {
+      s_.emplace_hint(s_.end(), k);
+      return true;
+    }
+    return s_.insert(k).second;
+  }
   // Returns true when the key was present.
   bool erase(K const& k) {
     if (s_.erase(k) == 0) return false;
