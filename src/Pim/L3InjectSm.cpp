@@ -1,6 +1,8 @@
 #include "Pim/L3InjectSm.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <set>
 #include <string>
@@ -14,12 +16,26 @@
 #include "Vorn/Exception.h"
 
 // Level 8 statements of this module: handler entry and decisions.
-#define L3_TRACE8(line, function, expr) VORN_TRACE(l3InjectSmTrace(), 8, kL3InjectSmFile, line, function, expr)
+#define L3_TRACE8(line, function, expr) VORN_TRACE(l3Trace(), 8, kL3InjectSmFile, line, function, expr)
 
 namespace Irb::Multicast::Egress {
 
 namespace {
 
+// The module's trace handle, looked up once: trace sites sit on every
+// handler's path, and are mostly off (a check then costs a load and a test).
+std::atomic<Vorn::TraceHandle*> l3TraceHandle{nullptr};
+
+inline Vorn::TraceHandle& l3Trace() {
+  Vorn::TraceHandle* handle = l3TraceHandle.load(std::memory_order_acquire);
+  if (handle == nullptr) [[unlikely]] {
+    handle = &l3InjectSmTrace();
+    l3TraceHandle.store(handle, std::memory_order_release);
+  }
+  return *handle;
+}
+
+using Routing::Gmp::Brim::RouteIntfKey;
 using Routing::Multicast::OverlayVlanGroup;
 using Routing::Multicast::UnderlayRoute;
 using Routing::Multicast::VlanToMulticastGroup;
@@ -38,6 +54,73 @@ Flit::Statement& staleStatement() {
 }
 
 }  // namespace
+
+// ---- RouteHandleColl ---------------------------------------------------------------------
+
+RouteHandleColl::Handle const* RouteHandleColl::find(UnderlayRoute const& r) const {
+  if (empty()) return nullptr;
+  if (first_.first == r) return &first_.second;
+  auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+                                   [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
+  return it != rest_.end() && it->first == r ? &it->second : nullptr;
+}
+
+std::vector<UnderlayRoute> RouteHandleColl::keys() const {
+  std::vector<UnderlayRoute> out;
+  out.reserve(size());
+  for (auto const& e : *this) out.push_back(e.first);
+  return out;
+}
+
+bool RouteHandleColl::set(UnderlayRoute const& r, Handle handle) {
+  assert(handle && "a route's handle is never null");
+  if (empty()) {
+    first_ = value_type(r, std::move(handle));
+    return true;
+  }
+  value_type* at = nullptr;
+  if (first_.first == r) {
+    at = &first_;
+  } else if (r < first_.first) {
+    // The new element becomes the first; the old first moves to the front of the rest.
+    rest_.insert(rest_.begin(), std::move(first_));
+    first_ = value_type(r, std::move(handle));
+    return true;
+  } else {
+    auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+                                     [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
+    if (it == rest_.end() || !(it->first == r)) {
+      rest_.insert(it, value_type(r, std::move(handle)));
+      return true;
+    }
+    at = &*it;
+  }
+  if (at->second == handle) return false;
+  [[maybe_unused]] Handle const old = std::exchange(at->second, std::move(handle));
+  return true;  // `old` goes now, with the collection consistent
+}
+
+RouteHandleColl::Handle RouteHandleColl::take(UnderlayRoute const& r) {
+  if (empty()) return nullptr;
+  Handle out;
+  if (first_.first == r) {
+    out = std::move(first_.second);
+    if (rest_.empty()) {
+      first_ = value_type();
+      return out;
+    }
+    first_ = std::move(rest_.front());
+    rest_.erase(rest_.begin());
+  } else {
+    auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+                                     [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
+    if (it == rest_.end() || !(it->first == r)) return nullptr;
+    out = std::move(it->second);
+    rest_.erase(it);
+  }
+  if (rest_.empty()) rest_.shrink_to_fit();  // back to no heap block
+  return out;
+}
 
 // ---- text forms ------------------------------------------------------------------------
 
@@ -216,8 +299,7 @@ void L3InjectSm::VornVlanToMulticastGroup::underlayRouteIs(
 
 Vorn::Ptr<Routing::Gmp::MembershipDeduped const> L3InjectSm::VornVlanToMulticastGroup::underlayRouteDel(
     UnderlayRoute const& r) {
-  auto taken = underlayRoute_.take(r);
-  return taken ? std::move(*taken) : nullptr;
+  return underlayRoute_.take(r);
 }
 
 void L3InjectSm::VornVlanToMulticastGroup::underlayRouteDelAll() {
@@ -255,6 +337,11 @@ void L3InjectSm::VornVlanToMulticastGroup::notifierIs(Vorn::Ptr<VlanToMulticastG
 void L3InjectSm::VornVlanToMulticastGroup::onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) {
   if (attribute != VlanToMulticastGroup::attrMulticastGroup || !key || isZombie() || !l3InjectSm_) return;
   handleMulticastGroup(*key.get<UnderlayRoute>());
+}
+
+void L3InjectSm::VornVlanToMulticastGroup::hasNotificationActiveIs(bool active) {
+  if (!active && l3InjectSm_) l3InjectSm_->reactorsAllActive_ = false;
+  NotifieeConstOf::hasNotificationActiveIs(active);
 }
 
 void L3InjectSm::VornVlanToMulticastGroup::vornDoZombieReactors(bool zombie) {
@@ -386,11 +473,79 @@ void L3InjectSm::VornVlanMembership::onAttribute(Vorn::AttributeId attribute, Vo
   handleGroup(*key.get<Wirl::IpGenAddr>());
 }
 
+void L3InjectSm::VornVlanMembership::hasNotificationActiveIs(bool active) {
+  if (!active && l3InjectSm_) l3InjectSm_->reactorsAllActive_ = false;
+  NotifieeConstOf::hasNotificationActiveIs(active);
+}
+
 void L3InjectSm::VornVlanMembership::vornDoZombieReactors(bool zombie) {
   if (zombie == isZombie()) return;
   if (notifierBase()) hasNotificationActiveIs(!zombie);
   if (zombie && l3InjectSm_) l3InjectSm_->vorn_handleVlanMembership(Vorn::Ptr<VornVlanMembership>(this));
   zombieIs(zombie);
+}
+
+// ---- start-up cleanup ------------------------------------------------------------------------
+//
+// The cleanup removes, in key order, every entry whose key the dedup table
+// does not hold. Walking the whole table costs a step and a dedup lookup per
+// entry, wanted or not. But as long as nobody else changes the table during
+// start-up, the table holds exactly the Joins of the dedup table (each
+// written by this path's writer when its handle came, none deleted) plus the
+// entries it held before the first Join: only those earlier entries can be
+// stale. So start-up notes their keys, and the call counts of the table and
+// of the writer, and the cleanup then
+//   - has nothing to do when the table holds no more entries than the dedup
+//     table;
+//   - else looks at the earlier entries alone, in the same key order, with
+//     the same removals and statements as the walk; when the writer wrote no
+//     Join over an earlier entry (the one way one becomes wanted), all of
+//     them are stale and need no dedup lookup.
+// Whenever the counts show a change by anyone else (or the table is armed to
+// report a corruption), the cleanup goes back to the walk from where it
+// stands, which then sees the table as it is.
+
+struct L3InjectSm::StartUpTable {
+  explicit StartUpTable(L3InjectSm const& sm);
+
+  Routing::Gmp::Brim::Status const* status = nullptr;
+  MembershipDedupedLifetimeNotifiee const* writer = nullptr;
+  Routing::Gmp::MembershipDedupTable const* dedup = nullptr;
+  std::vector<RouteIntfKey> keys;  // the entries' keys, in key order
+  bool complete = false;           // `keys` holds every entry
+  std::string corruption;          // what the read ran into, when it did
+  std::uint64_t isCalls = 0;
+  std::uint64_t delCalls = 0;
+  std::uint64_t writerIsCalls = 0;
+  std::uint64_t writerDelCalls = 0;
+  std::uint64_t writerRewrites = 0;
+  std::uint64_t writerBreaks = 0;
+};
+
+L3InjectSm::StartUpTable::StartUpTable(L3InjectSm const& sm)
+    : status(sm.underlayGmpStatus_.ptr()),
+      writer(sm.underlayInjectNotifiee_.ptr()),
+      dedup(sm.underlayInjectDedupTable_.ptr()) {
+  if (!status || !writer || !dedup) return;
+  isCalls = status->membershipIsCalls();
+  delCalls = status->membershipDelCalls();
+  writerIsCalls = writer->membershipIsCalls();
+  writerDelCalls = writer->membershipDelCalls();
+  writerRewrites = writer->rewrites();
+  writerBreaks = writer->breaks();
+  // Handles from before would hold Joins nobody counted; a table armed to
+  // report a corruption keeps that read for the cleanup walk.
+  if (!dedup->empty() || status->corruptNextRead()) return;
+  keys.reserve(status->membershipCount());
+  RouteIntfKey key;
+  Routing::Gmp::Brim::IterHint hint;
+  try {
+    while (status->membershipIterNext(key, hint)) keys.push_back(key);
+    complete = true;
+  } catch (Corvo::CorruptionDetectedException const& e) {
+    corruption = e.msg();
+    keys.clear();
+  }
 }
 
 // ---- L3InjectSm ----------------------------------------------------------------------------------
@@ -422,6 +577,9 @@ L3InjectSm::L3InjectSm(MembershipJoinStatusPtr const& membershipJoinStatus,
   }
   underlayInjectNotifieeIs(underlayGmpStatus_);
   underlayInjectDedupTableIs(underlayInjectNotifiee_);
+  // What the table holds before the first Join: unless someone else changes
+  // the table meanwhile, only these entries can turn out stale.
+  StartUpTable const before(*this);
   // Mappings first: each takes its SMET from the membership status directly.
   if (tunnelVlanGroupStatus) {
     for (auto const& entry : tunnelVlanGroupStatus->vlanToMulticastGroup()) vlanToMulticastGroupIs(entry.second);
@@ -430,7 +588,7 @@ L3InjectSm::L3InjectSm(MembershipJoinStatusPtr const& membershipJoinStatus,
     for (auto const& entry : membershipJoinStatus->vlan()) vlanMembershipIs(entry.second);
   }
   // Every wanted Join is held now: whatever else the table holds is stale.
-  handleInitialized();
+  handleInitialized(before);
 }
 
 L3InjectSm::~L3InjectSm() {
@@ -439,6 +597,7 @@ L3InjectSm::~L3InjectSm() {
   while (OverlayVlanGroup const* first = vornVlanToMulticastGroup_.firstKey()) {
     OverlayVlanGroup const key = *first;
     auto reactor = vornVlanToMulticastGroup_.take(key);
+    ++reactorRemovals_;
     if (reactor && *reactor) (*reactor)->l3InjectSmIs(nullptr);
   }
   while (Bridging::VlanId const* first = vornVlanMembership_.firstKey()) {
@@ -522,8 +681,43 @@ Vorn::Ptr<Routing::Gmp::MembershipDedupTable> L3InjectSm::underlayInjectDedupTab
 
 Vorn::Ptr<L3InjectSm::VornVlanToMulticastGroup> L3InjectSm::vornVlanToMulticastGroup(
     OverlayVlanGroup const& key) const {
-  auto const* reactor = vornVlanToMulticastGroup_.find(key);
-  return reactor ? *reactor : nullptr;
+  // Lookups often come in ascending runs (a VLAN's groups, in order): the
+  // finger stands where the last lookup's search would have, and a step or
+  // two forward from it is cheaper than a search. Keys before it, or any key
+  // when it is at the end (an insertion since may have gone anywhere), need
+  // a search.
+  constexpr int kMaxSteps = 2;
+  ReactorCursor& cursor = finger_;
+  ReactorMap const& reactors = vornVlanToMulticastGroup_.raw();
+  if (!cursor.placed || cursor.removals != reactorRemovals_ || cursor.at == reactors.end() ||
+      key < cursor.at->first) {
+    cursor.at = reactors.lower_bound(key);
+  } else {
+    for (int steps = 0; cursor.at != reactors.end() && cursor.at->first < key; ++steps) {
+      if (steps == kMaxSteps) {
+        cursor.at = reactors.lower_bound(key);
+        break;
+      }
+      ++cursor.at;
+    }
+  }
+  cursor.placed = true;
+  cursor.removals = reactorRemovals_;
+  if (cursor.at != reactors.end() && cursor.at->first == key) return cursor.at->second;
+  return nullptr;
+}
+
+template <class Fn>
+void L3InjectSm::forEachVornVlanToMulticastGroup(Fn&& fn) {
+  ReactorMap const& reactors = vornVlanToMulticastGroup_.raw();
+  for (auto it = reactors.begin(); it != reactors.end();) {
+    OverlayVlanGroup const key = it->first;
+    std::uint64_t const removals = reactorRemovals_;
+    Vorn::Ptr<VornVlanToMulticastGroup> const reactor = it->second;
+    if (reactor) fn(reactor);
+    // A removal may have taken the element we stand on: go on after its key.
+    it = removals == reactorRemovals_ ? std::next(it) : reactors.upper_bound(key);
+  }
 }
 
 Vorn::Ptr<VlanToMulticastGroup const> L3InjectSm::vlanToMulticastGroup(OverlayVlanGroup const& key) const {
@@ -534,7 +728,11 @@ Vorn::Ptr<VlanToMulticastGroup const> L3InjectSm::vlanToMulticastGroup(OverlayVl
 void L3InjectSm::vlanToMulticastGroupIs(Vorn::Ptr<VlanToMulticastGroup const> const& mapping) {
   if (!mapping) throw Vorn::MutatorNullArgumentException(fwkType(), "vlanToMulticastGroup");
   OverlayVlanGroup const key = mapping->overlayVlanGroup();
-  Vorn::Ptr<VornVlanToMulticastGroup> reactor = vornVlanToMulticastGroup(key);
+  // Mappings mostly come in key order (start-up walks a sorted status): a
+  // key past the last reactor's has no reactor yet, no search needed.
+  auto const& reactors = vornVlanToMulticastGroup_.raw();
+  Vorn::Ptr<VornVlanToMulticastGroup> reactor;
+  if (!reactors.empty() && !(reactors.rbegin()->first < key)) reactor = vornVlanToMulticastGroup(key);
   if (reactor) {
     reactor->vlanToMulticastGroupIs(mapping);
   } else {
@@ -547,7 +745,9 @@ void L3InjectSm::vlanToMulticastGroupIs(Vorn::Ptr<VlanToMulticastGroup const> co
 
 Vorn::Ptr<VlanToMulticastGroup const> L3InjectSm::vlanToMulticastGroupDel(OverlayVlanGroup const& key) {
   auto taken = vornVlanToMulticastGroup_.take(key);
-  if (!taken || !*taken) return nullptr;
+  if (!taken) return nullptr;
+  ++reactorRemovals_;
+  if (!*taken) return nullptr;
   Vorn::Ptr<VornVlanToMulticastGroup> const reactor = std::move(*taken);
   reactor->vornDoZombieReactors(true);  // its final pass withdraws its Joins
   reactor->l3InjectSmIs(nullptr);
@@ -621,21 +821,76 @@ bool L3InjectSm::membershipJoinStatusLookup(Bridging::VlanId vlanId, Wirl::IpGen
 
 void L3InjectSm::handleInitialized() {
   L3_TRACE8(206, "handleInitialized", this << "handleInitialized");
+  staleWalk(RouteIntfKey(), false);
+}
+
+void L3InjectSm::staleWalk(RouteIntfKey key, bool started) {
   GmpStatusPtr const status = underlayGmpStatus_;
-  Routing::Gmp::Brim::RouteIntfKey key;
   Routing::Gmp::Brim::IterHint hint;
+  hint.started = started;
   try {
     while (status->membershipIterNext(key, hint)) {
       if (underlayInjectDedupTable_ && underlayInjectDedupTable_->lookup(key)) continue;  // wanted
-      if (Dyad::active(l3InjectSmTrace(), 7)) {
-        std::array<Flit::Arg, 3> const args{Dyad::addressArg(key.source()), Dyad::addressArg(key.group()),
-                                            Flit::Arg::string(key.intf().stringValue())};
-        Dyad::statement(staleStatement(), l3InjectSmTrace(), 7, kL3InjectSmFile, 217, "handleInitialized", args);
-      }
+      traceStale(key);
       status->membershipDel(key);
     }
   } catch (Corvo::CorruptionDetectedException const& e) {
     status->doCorruptionDetected(e.msg());
+  }
+  initializedIs(true);
+}
+
+void L3InjectSm::traceStale(RouteIntfKey const& key) const {
+  if (!Dyad::active(l3Trace(), 7)) return;
+  std::array<Flit::Arg, 3> const args{Dyad::addressArg(key.source()), Dyad::addressArg(key.group()),
+                                      Flit::Arg::string(key.intf().stringValue())};
+  Dyad::statement(staleStatement(), l3Trace(), 7, kL3InjectSmFile, 217, "handleInitialized", args);
+}
+
+bool L3InjectSm::onlyOwnChanges(StartUpTable const& before, std::uint64_t ownDels) const {
+  auto const* status = underlayGmpStatus_.ptr();
+  auto const* writer = underlayInjectNotifiee_.ptr();
+  auto const* dedup = underlayInjectDedupTable_.ptr();
+  if (!before.complete || status != before.status || writer != before.writer || dedup != before.dedup) return false;
+  if (writer->gmpStatus().ptr() != status || dedup->lifetimeNotifiee().ptr() != writer) return false;
+  std::uint64_t const written = writer->membershipIsCalls() - before.writerIsCalls;
+  return writer->breaks() == before.writerBreaks &&                // every handle had its Join written,
+         writer->membershipDelCalls() == before.writerDelCalls &&  // none was deleted,
+         written == dedup->size() &&                               // each write is a handle of this table
+         status->membershipIsCalls() - before.isCalls == written &&  // and nobody else wrote or deleted
+         status->membershipDelCalls() - before.delCalls == ownDels && !status->corruptNextRead();
+}
+
+void L3InjectSm::handleInitialized(StartUpTable const& before) {
+  L3_TRACE8(206, "handleInitialized", this << "handleInitialized");
+  GmpStatusPtr const status = underlayGmpStatus_;
+  if (!before.complete && !before.corruption.empty()) {
+    // The read of the table ran into it; the walk would have, first thing.
+    status->doCorruptionDetected(before.corruption);
+    initializedIs(true);
+    return;
+  }
+  if (!onlyOwnChanges(before, 0)) {
+    staleWalk(RouteIntfKey(), false);
+    return;
+  }
+  Routing::Gmp::MembershipDedupTable const& dedup = *underlayInjectDedupTable_;
+  if (status->membershipCount() > dedup.size()) {
+    // A Join written over an earlier entry is the one way an earlier entry
+    // becomes wanted: without such rewrites, every earlier entry is stale.
+    bool const someWanted = underlayInjectNotifiee_->rewrites() != before.writerRewrites;
+    std::uint64_t ownDels = 0;
+    for (RouteIntfKey const& key : before.keys) {
+      if (someWanted && dedup.lookup(key)) continue;  // wanted
+      traceStale(key);
+      status->membershipDel(key);
+      ++ownDels;
+      if (!onlyOwnChanges(before, ownDels)) {
+        // Someone reacted: go on as the walk would, from this key.
+        staleWalk(key, true);
+        return;
+      }
+    }
   }
   initializedIs(true);
 }
@@ -653,8 +908,13 @@ void L3InjectSm::hasNotificationActiveIs(bool active) {
   PtrInterface::hasNotificationActiveIs(active);
   if (vornMembershipJoinStatus_) vornMembershipJoinStatus_->hasNotificationActiveIs(active);
   if (vornTunnelVlanGroupStatus_) vornTunnelVlanGroupStatus_->hasNotificationActiveIs(active);
-  for (auto const& entry : vornVlanToMulticastGroup_) entry.second->hasNotificationActiveIs(active);
+  // Typically the factory switching on a tree whose reactors were all
+  // created switched on: nothing to do for them.
+  if (active && reactorsAllActive_) return;
+  forEachVornVlanToMulticastGroup(
+      [active](Vorn::Ptr<VornVlanToMulticastGroup> const& r) { r->hasNotificationActiveIs(active); });
   for (auto const& entry : vornVlanMembership_) entry.second->hasNotificationActiveIs(active);
+  reactorsAllActive_ = active;
 }
 
 void L3InjectSm::vornDoZombieReactors(bool zombie) {

@@ -15,9 +15,12 @@
 // GUARANTEES
 //   - Construction is the whole start-up: mappings first, then VLAN entries,
 //     then the stale cleanup, which removes every status-table entry whose key
-//     this instance does not hold (wanted entries are never deleted). A
-//     corruption raised while walking the table goes to its
-//     doCorruptionDetected; `initialized()` is true afterwards in every case.
+//     this instance does not hold (wanted entries are never deleted), in key
+//     order. When nobody else changed the table during start-up, it looks
+//     only at the entries the table held before the first Join (the others
+//     are this instance's Joins); otherwise it walks the table. A corruption
+//     raised while reading the table goes to its doCorruptionDetected;
+//     `initialized()` is true afterwards in every case.
 //   - Once changes stop, the Joins held equal those a fresh instance on the
 //     same inputs writes (also across removed VLAN entries, re-pointed objects
 //     and mappings keyed by a non-specific group, which are VLAN-wide).
@@ -28,6 +31,8 @@
 //   Single event thread; handlers run synchronously inside the inputs'
 //   mutators. `underlayGmpStatus` must be set. After membershipJoinStatusDel /
 //   tunnelVlanGroupStatusDel the per-item reactors stay and keep their Joins.
+//   A reactor's `underlayRoute()` collection is not a Vorn collection: a
+//   change invalidates iterations over it (see RouteHandleColl).
 //
 // TYPICAL USAGE
 //   auto sm = l3InjectSmFactory(localStatus, tunnelVlanGroupStatus, gmpStatus);
@@ -35,7 +40,12 @@
 //   sm = nullptr;   // Joins withdrawn
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <ostream>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "Brim/MembershipDedupTable.h"
 #include "Brim/Status.h"
@@ -51,7 +61,63 @@
 
 namespace Irb::Multicast::Egress {
 
+// The Join handles of one mapping reactor, by route, in route order, at most
+// one per route and never a null one. Most mappings carry a single route: the
+// first element is kept in the object itself, so a reactor holding one Join
+// costs no heap block for it; further elements go to a vector.
+// Unlike the Vorn collections, an iteration does not survive a change: any
+// change invalidates iterators and element references (copy first, or walk
+// `keys()`).
+class RouteHandleColl {
+ public:
+  using Handle = Vorn::Ptr<Routing::Gmp::MembershipDeduped const>;
+  using value_type = std::pair<Routing::Multicast::UnderlayRoute, Handle>;
+
+  class Iterator {
+   public:
+    Iterator(RouteHandleColl const* c, std::size_t i) noexcept : c_(c), i_(i) {}
+    value_type const& operator*() const noexcept { return c_->at(i_); }
+    value_type const* operator->() const noexcept { return &c_->at(i_); }
+    Iterator& operator++() noexcept {
+      ++i_;
+      return *this;
+    }
+    bool operator==(Iterator const& o) const noexcept { return i_ == o.i_; }
+
+   private:
+    RouteHandleColl const* c_;
+    std::size_t i_;
+  };
+
+  std::size_t size() const noexcept { return first_.second ? 1 + rest_.size() : 0; }
+  bool empty() const noexcept { return !first_.second; }
+  Handle const* find(Routing::Multicast::UnderlayRoute const& r) const;
+  bool contains(Routing::Multicast::UnderlayRoute const& r) const { return find(r) != nullptr; }
+  Routing::Multicast::UnderlayRoute const* firstKey() const noexcept { return empty() ? nullptr : &first_.first; }
+  std::vector<Routing::Multicast::UnderlayRoute> keys() const;
+
+  // Inserts or replaces (`handle` must not be null). Returns true when the
+  // collection changed; a replaced handle is released after the new one is
+  // in place.
+  bool set(Routing::Multicast::UnderlayRoute const& r, Handle handle);
+  // Removes the route's element and hands its handle over (null if absent):
+  // the caller releases it, after the collection is consistent again.
+  Handle take(Routing::Multicast::UnderlayRoute const& r);
+
+  Iterator begin() const noexcept { return Iterator(this, 0); }
+  Iterator end() const noexcept { return Iterator(this, size()); }
+
+ private:
+  value_type const& at(std::size_t i) const noexcept { return i == 0 ? first_ : rest_[i - 1]; }
+
+  value_type first_;              // the smallest element; a null handle: empty
+  std::vector<value_type> rest_;  // the others, sorted
+};
+
 class L3InjectSm : public Vorn::PtrInterface {
+ private:
+  struct StartUpTable;
+
  public:
   using MembershipJoinStatusPtr = Vorn::Ptr<Gmp::MembershipJoinStatus const>;
   using TunnelVlanGroupStatusPtr = Vorn::Ptr<Routing::Multicast::IpTunnelVlanGroupStatus const>;
@@ -102,8 +168,7 @@ class L3InjectSm : public Vorn::PtrInterface {
   // of the mapping's `multicastGroup`; otherwise none.
   class VornVlanToMulticastGroup : public Vorn::NotifieeConstOf<Routing::Multicast::VlanToMulticastGroup> {
    public:
-    using UnderlayRouteColl =
-        Vorn::KeyedMap<Routing::Multicast::UnderlayRoute, Vorn::Ptr<Routing::Gmp::MembershipDeduped const>>;
+    using UnderlayRouteColl = RouteHandleColl;
 
     VornVlanToMulticastGroup(Vorn::Ptr<Routing::Multicast::VlanToMulticastGroup const> const& notifier,
                              L3InjectSm* l3InjectSm);
@@ -136,6 +201,8 @@ class L3InjectSm : public Vorn::PtrInterface {
 
     void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
     void vornDoZombieReactors(bool zombie) override;
+    // Also tells the owner when the reactor goes inactive.
+    void hasNotificationActiveIs(bool active) override;
 
     // The mapping's key, or the null key without a notifier.
     Routing::Multicast::OverlayVlanGroup overlayVlanGroup() const;
@@ -176,6 +243,8 @@ class L3InjectSm : public Vorn::PtrInterface {
 
     void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
     void vornDoZombieReactors(bool zombie) override;
+    // Also tells the owner when the reactor goes inactive.
+    void hasNotificationActiveIs(bool active) override;
 
     // The entry's VLAN, or 1 without a notifier.
     Bridging::VlanId vlanId() const;
@@ -248,6 +317,8 @@ class L3InjectSm : public Vorn::PtrInterface {
   // ---- reactor collections ------------------------------------------------------------------
 
   VornVlanToMulticastGroupColl const& vornVlanToMulticastGroup() const noexcept { return vornVlanToMulticastGroup_; }
+  // The reactor of `key`, or null. Found from where the last lookup ended
+  // when it is a step or two on (a run of ascending keys), else by a search.
   Vorn::Ptr<VornVlanToMulticastGroup> vornVlanToMulticastGroup(Routing::Multicast::OverlayVlanGroup const& key) const;
   Vorn::Ptr<Routing::Multicast::VlanToMulticastGroup const> vlanToMulticastGroup(
       Routing::Multicast::OverlayVlanGroup const& key) const;
@@ -274,7 +345,9 @@ class L3InjectSm : public Vorn::PtrInterface {
   // wildcard) or the entry lists exactly that group. False without a status.
   bool membershipJoinStatusLookup(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group) const;
 
-  // Stale Join cleanup (end of start-up).
+  // Stale Join cleanup: removes every status-table entry whose key the dedup
+  // table does not hold, walking the whole table (start-up runs it through
+  // a cheaper route that has the same effect, see the constructor).
   void handleInitialized();
   bool initialized() const noexcept { return initialized_; }
   void initializedIs(bool initialized) noexcept { initialized_ = initialized; }
@@ -294,6 +367,32 @@ class L3InjectSm : public Vorn::PtrInterface {
   char const* fwkType() const override { return "Irb::Multicast::Egress::L3InjectSm"; }
 
  private:
+  using ReactorMap = std::remove_cvref_t<decltype(std::declval<VornVlanToMulticastGroupColl const&>().raw())>;
+
+  // A position in the mapping reactors, where the last lookup ended. It is
+  // trusted only while no reactor has been removed since it was taken.
+  struct ReactorCursor {
+    ReactorMap::const_iterator at{};
+    std::uint64_t removals = 0;
+    bool placed = false;
+  };
+  // Calls `fn(reactor)` for every mapping reactor in key order; `fn` may
+  // change the collection.
+  template <class Fn>
+  void forEachVornVlanToMulticastGroup(Fn&& fn);
+
+  // The stale cleanup of start-up, given what the table held before it.
+  void handleInitialized(StartUpTable const& before);
+  // Whether, since `before` was taken, the table changed only through this
+  // path's Join writer (and `ownDels` removals of the cleanup), so that it
+  // holds exactly the entries it held then (less those removed) and the Joins
+  // of the dedup table.
+  bool onlyOwnChanges(StartUpTable const& before, std::uint64_t ownDels) const;
+  // The cleanup walk, from the first entry (`started` false) or from the
+  // entry after `key`.
+  void staleWalk(Routing::Gmp::Brim::RouteIntfKey key, bool started);
+  void traceStale(Routing::Gmp::Brim::RouteIntfKey const& key) const;
+
   Vorn::Ptr<VornMembershipJoinStatus> vornMembershipJoinStatus_;
   Vorn::Ptr<VornTunnelVlanGroupStatus> vornTunnelVlanGroupStatus_;
   GmpStatusPtr underlayGmpStatus_;
@@ -301,6 +400,13 @@ class L3InjectSm : public Vorn::PtrInterface {
   Vorn::Ptr<Routing::Gmp::MembershipDedupTable> underlayInjectDedupTable_;
   VornVlanToMulticastGroupColl vornVlanToMulticastGroup_;
   VornVlanMembershipColl vornVlanMembership_;
+  std::uint64_t reactorRemovals_ = 0;  // mapping reactors removed so far
+  mutable ReactorCursor finger_;       // see vornVlanToMulticastGroup(key)
+  // True while no per-item reactor can be inactive: every one was switched
+  // on and none has gone inactive since (a reactor tells its owner, so this
+  // holds for reactors whose owner is this instance, as all in the
+  // collections are). Switching the tree on skips the reactors then.
+  bool reactorsAllActive_ = true;
   bool initialized_ = false;
   bool zombie_ = false;
 };

@@ -1,6 +1,7 @@
 #include "Pim/MembershipDedupedLifetimeNotifiee.h"
 
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <string>
 #include <utility>
@@ -34,11 +35,23 @@ Flit::Statement& removeStatement() {
   return st;
 }
 
+// The trace handle, looked up once: every Join passes here.
+std::atomic<Vorn::TraceHandle*> traceHandle{nullptr};
+
+inline Vorn::TraceHandle& trace() {
+  Vorn::TraceHandle* handle = traceHandle.load(std::memory_order_acquire);
+  if (handle == nullptr) [[unlikely]] {
+    handle = &l3InjectSmTrace();
+    traceHandle.store(handle, std::memory_order_release);
+  }
+  return *handle;
+}
+
 void traceJoin(Flit::Statement& st, void const* self, RouteIntfKey const& key, int line, char const* function) {
-  if (!Dyad::active(l3InjectSmTrace(), 7)) return;  // off: build nothing
+  if (!Dyad::active(trace(), 7)) return;  // off: build nothing
   std::array<Flit::Arg, 4> const args{Flit::Arg::pointer(self), Dyad::addressArg(key.source()),
                                       Dyad::addressArg(key.group()), Flit::Arg::string(key.intf().stringValue())};
-  Dyad::statement(st, l3InjectSmTrace(), 7, kL3InjectSmFile, line, function, args);
+  Dyad::statement(st, trace(), 7, kL3InjectSmFile, line, function, args);
 }
 
 RouteIntfKey keyOf(Keel::DedupHandle const* handle) {
@@ -58,14 +71,20 @@ void MembershipDedupedLifetimeNotifiee::handleInsert(Vorn::Ptr<Keel::DedupHandle
   traceJoin(insertStatement(), this, key, 49, "handleInsert");
   Routing::Gmp::Brim::Membership const membership{key, 1};
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = gmpStatus_;
-  status->membershipIs(membership);
+  ++isCalls_;
+  if (!status->membershipIs(membership)) ++rewrites_;
 }
 
 void MembershipDedupedLifetimeNotifiee::handleRemove(Keel::DedupHandle* routeIntf) const {
   RouteIntfKey const key = keyOf(routeIntf);
   traceJoin(removeStatement(), this, key, 62, "handleRemove");
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = gmpStatus_;
+  ++delCalls_;
   status->membershipDel(key);
+}
+
+void MembershipDedupedLifetimeNotifiee::handleNotificationStop(Vorn::Ptr<Keel::DedupHashTable const> const&) const {
+  ++breaks_;  // Joins may now come and go without being written
 }
 
 Vorn::Ptr<MembershipDedupedLifetimeNotifiee> underlayInjectNotifieeIs(

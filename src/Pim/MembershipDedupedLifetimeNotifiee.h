@@ -12,6 +12,13 @@
 //   "Pim::L3InjectSm" and the Flit ring buffer). The entry key is the dedup
 //   key byte for byte: the writer never computes a key of its own.
 //
+//   The writer counts what it did: the calls it made to its status table, the
+//   Joins it wrote over an entry the table already held (rewrites), and its
+//   breaks (re-pointed to another table, or its dedup table stopped
+//   delivering). With the table's own call counts, an owner can tell that
+//   nobody else changed the table over a stretch of time, and so that the
+//   table still mirrors its dedup table (see L3InjectSm's start-up).
+//
 // WARNING
 //   `gmpStatus` must be set. Destroying the writer writes nothing: the owner
 //   withdraws its Joins (releases its handles) before it lets the table go.
@@ -21,6 +28,8 @@
 //   auto table = Vorn::make<Routing::Gmp::MembershipDedupTable>(writer);
 //   auto handle = table->dedup(key);   // Join written
 #pragma once
+
+#include <cstdint>
 
 #include "Brim/MembershipDedupTable.h"
 #include "Brim/Status.h"
@@ -34,15 +43,31 @@ class MembershipDedupedLifetimeNotifiee : public Keel::DedupHashTableLifeTimeNot
   explicit MembershipDedupedLifetimeNotifiee(Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus);
 
   Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus() const noexcept { return gmpStatus_; }
-  void gmpStatusIs(Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus) { gmpStatus_ = gmpStatus; }
+  void gmpStatusIs(Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus) {
+    if (gmpStatus == gmpStatus_) return;
+    gmpStatus_ = gmpStatus;
+    ++breaks_;
+  }
 
   void handleInsert(Vorn::Ptr<Keel::DedupHandle> const& routeIntf) const override;
   void handleRemove(Keel::DedupHandle* routeIntf) const override;
+  void handleNotificationStop(Vorn::Ptr<Keel::DedupHashTable const> const& table) const override;
+
+  // Calls made to the status table (Joins written, Joins deleted), rewrites
+  // and breaks.
+  std::uint64_t membershipIsCalls() const noexcept { return isCalls_; }
+  std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
+  std::uint64_t rewrites() const noexcept { return rewrites_; }
+  std::uint64_t breaks() const noexcept { return breaks_; }
 
   char const* fwkType() const override { return "Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee"; }
 
  private:
   Vorn::Ptr<Routing::Gmp::Brim::Status> gmpStatus_;
+  mutable std::uint64_t isCalls_ = 0;
+  mutable std::uint64_t delCalls_ = 0;
+  mutable std::uint64_t rewrites_ = 0;
+  mutable std::uint64_t breaks_ = 0;
 };
 
 // The instantiating mutators both inject paths share for their Join writer

@@ -9,20 +9,31 @@ namespace Routing::Gmp::Brim {
 
 Vorn::Ptr<Status> Status::statusIs() { return Model::makeActive<Status>(); }
 
-void Status::membershipIs(Membership const& m) {
+bool Status::membershipIs(Membership const& m) {
   ++isCalls_;
   auto [it, inserted] = entries_.try_emplace(m.key, m.value);
   if (!inserted) {
-    if (it->second == m.value) return;
+    if (it->second == m.value) return false;
     it->second = m.value;
   }
   notify(attrMembership, Vorn::Key(m.key));
+  return inserted;
 }
 
 bool Status::membershipDel(RouteIntfKey const& key) {
   ++delCalls_;
   RouteIntfKey const copy = key;  // the caller's key may live in the removed entry
-  auto const it = entries_.find(copy);
+  // Removals mostly go in key order (a walk, or a cleanup, deleting as it
+  // goes): the entry is then the one after the last removed, or the one a
+  // walk has just reached. Either is used only when it is certainly the key's.
+  Entries::const_iterator it = entries_.end();
+  if (afterErase_ != entries_.end() && afterErase_->first == copy) {
+    it = afterErase_;
+  } else if (reachedErasures_ == erasures_ && reached_ != entries_.end() && reached_->first == copy) {
+    it = reached_;
+  } else {
+    it = entries_.find(copy);
+  }
   if (it == entries_.end()) return false;
   afterErase_ = entries_.erase(it);
   ++erasures_;
@@ -58,6 +69,8 @@ bool Status::membershipIterNext(RouteIntfKey& key, IterHint& hint) const {
   hint.table_ = id_;
   hint.erasures_ = erasures_;
   hint.at_ = it;
+  reached_ = it;
+  reachedErasures_ = erasures_;
   return true;
 }
 

@@ -3,7 +3,9 @@
 // OVERVIEW
 //   One Membership entry per key (source, group, interface); a Join is an
 //   entry with value 1. `membershipIs` writes or overwrites the entry of its
-//   key, `membershipDel` removes it (a missing key is not an error). The
+//   key (and says whether the key was new), `membershipDel` removes it (a
+//   missing key is not an error; removing the entry a walk has just reached,
+//   or the one after the entry removed last, costs no search). The
 //   entries can be walked one at a time in the table's own order (sorted by
 //   key) with an IterHint carrying the position from step to step: start from
 //   a cleared key and a fresh hint, then call again with the key filled in.
@@ -66,7 +68,8 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   Status& operator=(Status const&) = delete;
   static Vorn::Ptr<Status> statusIs();
 
-  void membershipIs(Membership const& m);
+  // Writes the entry; returns true when the key had none (a new entry).
+  bool membershipIs(Membership const& m);
   // Returns whether an entry was removed.
   bool membershipDel(RouteIntfKey const& key);
   std::optional<Membership> membership(RouteIntfKey const& key) const;
@@ -105,6 +108,11 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // moves it on. Lets a walk that removes the entry it stands on go on
   // without a search, once checked against the key.
   Entries::const_iterator afterErase_ = entries_.end();
+  // The entry the last walk step reached, valid while no entry has been
+  // erased since (reachedErasures_ == erasures_): lets a walk remove the
+  // entry it stands on without a search.
+  mutable Entries::const_iterator reached_ = entries_.end();
+  mutable std::uint64_t reachedErasures_ = 0;
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -213,6 +214,95 @@ TEST(StatusWalk, CorruptionIsRaisedBeforeTheHeldPositionIsUsed) {
   EXPECT_EQ(key, g(10)) << "a failed step leaves the key";
   ASSERT_TRUE(t->membershipIterNext(key, hint));
   EXPECT_EQ(key, g(20));
+}
+
+// ---- writes and removals -----------------------------------------------------------------------
+
+TEST(StatusWrites, AWriteSaysWhetherItsKeyWasNew) {
+  auto t = Status::statusIs();
+  EXPECT_TRUE(t->membershipIs(Membership{g(1), 1}));
+  EXPECT_FALSE(t->membershipIs(Membership{g(1), 1})) << "the same value again";
+  EXPECT_FALSE(t->membershipIs(Membership{g(1), 2})) << "another value over it";
+  EXPECT_EQ(t->membership(g(1))->value, 2u);
+  ASSERT_TRUE(t->membershipDel(g(1)));
+  EXPECT_TRUE(t->membershipIs(Membership{g(1), 1})) << "new again once removed";
+  EXPECT_EQ(t->membershipIsCalls(), 4u);
+}
+
+TEST(StatusWrites, RemovingTheEntryAWalkStandsOnRemovesExactlyIt) {
+  auto t = tableOf({10, 20, 30, 40});
+  RouteIntfKey key;
+  IterHint hint;
+  Octets seen;
+  while (t->membershipIterNext(key, hint)) {
+    seen.push_back(octetOf(key));
+    if (octetOf(key) == 20) add(*t, 25);  // a write keeps the position good
+    if (octetOf(key) != 30) {
+      ASSERT_TRUE(t->membershipDel(key));
+    }
+  }
+  EXPECT_EQ(seen, (Octets{10, 20, 25, 30, 40}));
+  ASSERT_EQ(t->entries().size(), 1u);
+  EXPECT_EQ(t->entries().begin()->first, g(30));
+}
+
+TEST(StatusWrites, RemovalsAgreeWithAnOrderedMapWhateverTheOrder) {
+  // Runs of removals in key order (the entry after the last one removed),
+  // removals of the entry a walk step reached, and removals and writes
+  // anywhere, mixed; each answer is checked against a plain map.
+  auto t = Status::statusIs();
+  std::map<RouteIntfKey, std::uint32_t> model;
+  RouteIntfKey key;
+  IterHint hint;
+  unsigned x = 2024;
+  auto next = [&](unsigned n) {
+    x = x * 1103515245u + 12345u;
+    return (x >> 16) % n;
+  };
+  for (int step = 0; step < 5000; ++step) {
+    SCOPED_TRACE(step);
+    int const n = static_cast<int>(next(40));
+    switch (next(5)) {
+      case 0:
+      case 1: {
+        bool const fresh = !model.count(g(n));
+        EXPECT_EQ(t->membershipIs(Membership{g(n), 1}), fresh);
+        model[g(n)] = 1;
+        break;
+      }
+      case 2: {
+        bool const present = model.erase(g(n)) > 0;
+        EXPECT_EQ(t->membershipDel(g(n)), present);
+        break;
+      }
+      case 3: {  // the entry after the one removed last, if any
+        auto it = model.upper_bound(g(n));
+        if (it == model.end()) break;
+        RouteIntfKey const k = it->first;
+        model.erase(it);
+        EXPECT_TRUE(t->membershipDel(k));
+        if (auto after = model.upper_bound(k); after != model.end()) {
+          RouteIntfKey const k2 = after->first;
+          model.erase(after);
+          EXPECT_TRUE(t->membershipDel(k2));
+        }
+        break;
+      }
+      case 4: {  // a walk step, and maybe the removal of what it reached
+        if (!t->membershipIterNext(key, hint)) {
+          hint = IterHint();
+          key = RouteIntfKey();
+          break;
+        }
+        if (next(2) == 0) {
+          model.erase(key);
+          EXPECT_TRUE(t->membershipDel(key));
+        }
+        break;
+      }
+    }
+    ASSERT_EQ(t->entries(), model);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,339 @@
+// Start-up of the L3 path: the stale cleanup looks only at what the table held
+// before the first Join while nobody else touches the table, and must remove
+// exactly what a walk of the whole table removes, in the same order, with the
+// same statements, whatever others do to the table meanwhile. Also the Join
+// writer's counts it relies on, and the reactor lookups and switching that
+// start-up makes cheaper.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Brim/BrimMapBase.h"
+#include "Pim/L3InjectSm.h"
+#include "Pim/MembershipDedupedLifetimeNotifiee.h"
+#include "support/Inputs.h"
+#include "support/L3Fixture.h"
+#include "support/TraceCapture.h"
+
+namespace {
+
+using namespace TestSupport;
+using Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee;
+using Routing::Gmp::Brim::Membership;
+using Routing::Gmp::Brim::RouteIntfKey;
+using Routing::Gmp::Brim::Status;
+using Keys = std::vector<RouteIntfKey>;
+
+// Watches a status table: records every entry removed, in order, and runs
+// `onChange(key, present)` after every change.
+class TableWatch : public Vorn::NotifieeConstOf<Status> {
+ public:
+  explicit TableWatch(Vorn::Ptr<Status> const& table) {
+    notifierIs(table);
+    isRegisteredNotifieeIs(true);
+    hasNotificationActiveIs(true);
+  }
+  void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override {
+    if (attribute != Status::attrMembership || !key) return;
+    RouteIntfKey const k = *key.get<RouteIntfKey>();
+    bool const present = notifierRaw()->membership(k).has_value();
+    if (!present) removed.push_back(k);
+    if (onChange) onChange(k, present);
+  }
+  std::function<void(RouteIntfKey const&, bool)> onChange;
+  Keys removed;
+};
+
+std::vector<std::string> staleStatements(TraceCapture const& trace) {
+  std::vector<std::string> out;
+  for (auto const& t : trace.texts("Pim::L3InjectSm", 7))
+    if (t.find("Cleaning up stale") != std::string::npos) out.push_back(t);
+  return out;
+}
+
+RouteIntfKey stale(int n) { return starG(("225.9.9." + std::to_string(n)).c_str(), 10); }
+
+class L3StartUpCleanup : public L3Fixture {
+ protected:
+  void SetUp() override {
+    join(*local, 10, "239.1.1.1");
+    map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+    map(*tunnel, 10, "239.1.1.2", {route("10.0.0.1", "225.1.1.2")});  // no members
+  }
+  RouteIntfKey wanted() const { return starG("225.1.1.1", 10); }
+  void write(RouteIntfKey const& k, std::uint32_t value = 1) { gmp->membershipIs(Membership{k, value}); }
+};
+
+TEST_F(L3StartUpCleanup, EarlierEntriesNobodyWantsGoInKeyOrderWithOneStatementEach) {
+  for (int n : {7, 3, 5}) write(stale(n));
+  write(joinKey("10.1.1.1", "225.1.1.1", 20));  // someone else's, sorts after the (*,G) ones
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  TraceCapture trace("Pim::L3InjectSm=7");
+  auto sm = start();
+  EXPECT_EQ(watch->removed, (Keys{stale(3), stale(5), stale(7), joinKey("10.1.1.1", "225.1.1.1", 20)}));
+  EXPECT_EQ(staleStatements(trace).size(), 4u);
+  EXPECT_EQ(current(), std::set<RouteIntfKey>{wanted()});
+  EXPECT_EQ(gmp->membershipCount(), 1u);
+}
+
+TEST_F(L3StartUpCleanup, ATableHoldingJustTheWantedJoinsLosesNothing) {
+  write(wanted());
+  auto const dels = gmp->membershipDelCalls();
+  TraceCapture trace("Pim::L3InjectSm=7");
+  auto sm = start();
+  EXPECT_EQ(gmp->membershipDelCalls(), dels);
+  EXPECT_TRUE(staleStatements(trace).empty());
+  EXPECT_EQ(current(), std::set<RouteIntfKey>{wanted()});
+}
+
+TEST_F(L3StartUpCleanup, AWantedEntryOfAnotherValueIsRewrittenNotRemoved) {
+  write(wanted(), 2);
+  write(stale(1));
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  auto sm = start();
+  EXPECT_EQ(watch->removed, Keys{stale(1)});
+  ASSERT_TRUE(gmp->membership(wanted()));
+  EXPECT_EQ(gmp->membership(wanted())->value, 1u);
+  EXPECT_EQ(gmp->membershipCount(), 1u);
+}
+
+TEST_F(L3StartUpCleanup, AnEntrySomeoneWritesDuringStartUpIsRemovedLikeAnyStaleOne) {
+  write(stale(5));
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  watch->onChange = [&](RouteIntfKey const& k, bool present) {
+    if (k == wanted() && present) write(stale(2));  // right when the first Join appears
+  };
+  TraceCapture trace("Pim::L3InjectSm=7");
+  auto sm = start();
+  EXPECT_EQ(watch->removed, (Keys{stale(2), stale(5)}));
+  EXPECT_EQ(staleStatements(trace).size(), 2u);
+  EXPECT_EQ(gmp->membershipCount(), 1u);
+}
+
+TEST_F(L3StartUpCleanup, AnEntryWrittenAheadDuringCleanupIsRemovedToo) {
+  write(stale(3));
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  watch->onChange = [&](RouteIntfKey const& k, bool present) {
+    if (k == stale(3) && !present) write(stale(8));
+  };
+  auto sm = start();
+  EXPECT_EQ(watch->removed, (Keys{stale(3), stale(8)}));
+  EXPECT_EQ(current(), std::set<RouteIntfKey>{wanted()});
+}
+
+TEST_F(L3StartUpCleanup, AnEntryWrittenBehindDuringCleanupStaysAsAWalkLeavesIt) {
+  write(stale(6));
+  write(stale(8));
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  watch->onChange = [&](RouteIntfKey const& k, bool present) {
+    if (k == stale(6) && !present) write(stale(2));
+  };
+  auto sm = start();
+  EXPECT_EQ(watch->removed, (Keys{stale(6), stale(8)}));
+  EXPECT_TRUE(gmp->membership(stale(2))) << "the walk had passed it";
+}
+
+TEST_F(L3StartUpCleanup, AnEntrySomeoneElseRemovesDuringCleanupIsNotRemovedAgain) {
+  for (int n : {1, 2, 3}) write(stale(n));
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  watch->onChange = [&](RouteIntfKey const& k, bool present) {
+    if (k == stale(1) && !present) gmp->membershipDel(stale(3));
+  };
+  auto const dels = gmp->membershipDelCalls();
+  TraceCapture trace("Pim::L3InjectSm=7");
+  auto sm = start();
+  EXPECT_EQ(watch->removed, (Keys{stale(1), stale(3), stale(2)}));
+  EXPECT_EQ(gmp->membershipDelCalls() - dels, 3u);
+  EXPECT_EQ(staleStatements(trace).size(), 2u);
+}
+
+TEST_F(L3StartUpCleanup, ATableArmedDuringStartUpReportsAtTheCleanup) {
+  std::vector<std::string> reported;
+  Brim::BrimMapBase::reporterIs([&](std::string const&, std::string const& msg) { reported.push_back(msg); });
+  write(stale(1));
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  watch->onChange = [&](RouteIntfKey const& k, bool present) {
+    if (k == wanted() && present) gmp->corruptNextReadIs(true);
+  };
+  auto sm = start();
+  Brim::BrimMapBase::reporterIs(nullptr);
+  EXPECT_TRUE(sm->initialized());
+  EXPECT_EQ(reported.size(), 1u);
+  EXPECT_TRUE(gmp->membership(stale(1))) << "the walk ended at the corruption";
+}
+
+// ---- the same removals as a walk of the whole table --------------------------------------------
+
+// Random inputs and a random earlier table, started twice: once as it is, and
+// once with a harmless call by someone else at the first change of the table
+// (a Join written, or a stale entry removed), which sends the cleanup to the
+// walk from wherever it is.
+struct StartUpRun {
+  Keys removed;
+  std::vector<std::string> statements;
+  std::map<RouteIntfKey, std::uint32_t> table;
+};
+
+StartUpRun startOn(unsigned seed, bool forceWalk) {
+  std::mt19937 rng(seed);
+  auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+  auto local = Irb::Multicast::Gmp::MembershipJoinStatus::membershipJoinStatusIs("local");
+  auto tunnel = Routing::Multicast::IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+  auto gmp = Status::statusIs();
+  char const* const groups[] = {"", "0.0.0.0", "239.1.1.1", "239.1.1.2", "239.1.1.3", "ff3e::1"};
+  char const* const routeGroups[] = {"225.1.1.1", "225.1.1.2", "225.1.1.3", "225.1.1.4", "ff3e::100"};
+  for (unsigned short vlan = 10; vlan < 14; ++vlan) {
+    for (char const* g : groups) {
+      if (pick(3) == 0) join(*local, vlan, g);
+      if (pick(2) == 0) {
+        char const* rg = routeGroups[pick(5)];
+        bool const v6 = std::string(rg).find(':') != std::string::npos;
+        map(*tunnel, vlan, g, {route(v6 ? "2001::1" : "10.0.0.1", rg)});
+      }
+    }
+  }
+  std::set<RouteIntfKey> wanted;
+  {
+    auto fresh = Status::statusIs();
+    auto sm = Irb::Multicast::Egress::l3InjectSmFactory(local, tunnel, fresh);
+    wanted = joins(*fresh);
+  }
+  for (auto const& k : wanted)
+    if (pick(2) == 0) gmp->membershipIs(Membership{k, pick(3)});
+  for (unsigned n = pick(6); n > 0; --n)
+    gmp->membershipIs(Membership{joinKey(pick(2) ? "0.0.0.0" : "10.9.9.9", routeGroups[pick(5)],
+                                         static_cast<unsigned short>(9 + pick(6))),
+                                 1});
+  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+  bool poked = false;
+  if (forceWalk) {
+    watch->onChange = [&](RouteIntfKey const&, bool) {
+      if (poked) return;
+      poked = true;
+      gmp->membershipDel(joinKey("10.255.255.255", "239.255.255.255", 4000));  // nothing there: no change
+    };
+  }
+  StartUpRun run;
+  TraceCapture trace("Pim::L3InjectSm=7");
+  auto sm = Irb::Multicast::Egress::l3InjectSmFactory(local, tunnel, gmp);
+  run.statements = staleStatements(trace);
+  run.removed = watch->removed;
+  run.table = gmp->entries();
+  for (auto const& k : run.removed) EXPECT_FALSE(wanted.count(k)) << "seed " << seed << " removed a wanted " << k;
+  EXPECT_EQ(joins(*gmp), wanted) << "seed " << seed;
+  EXPECT_EQ(gmp->membershipCount(), wanted.size()) << "seed " << seed;
+  return run;
+}
+
+TEST(L3StartUpCleanupRandomized, RemovesWhatTheWalkRemovesInTheSameOrder) {
+  int cleaned = 0;
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    StartUpRun const quick = startOn(seed, false);
+    StartUpRun const walked = startOn(seed, true);
+    ASSERT_EQ(quick.removed, walked.removed) << "seed " << seed;
+    ASSERT_EQ(quick.statements, walked.statements) << "seed " << seed;
+    ASSERT_EQ(quick.table, walked.table) << "seed " << seed;
+    if (!quick.removed.empty()) ++cleaned;
+  }
+  EXPECT_GT(cleaned, 100) << "too few runs had anything to clean up";
+}
+
+// ---- the Join writer's counts ------------------------------------------------------------------
+
+TEST(L3JoinWriterCounts, CountCallsRewritesAndBreaks) {
+  auto gmp = Status::statusIs();
+  auto other = Status::statusIs();
+  auto writer = Vorn::make<MembershipDedupedLifetimeNotifiee>(gmp);
+  auto table = Vorn::make<Routing::Gmp::MembershipDedupTable>(writer);
+  gmp->membershipIs(Membership{joinKey("0.0.0.0", "225.1.1.1", 10), 0});
+  auto h1 = table->dedup(joinKey("0.0.0.0", "225.1.1.1", 10));  // over an existing entry
+  auto h2 = table->dedup(joinKey("0.0.0.0", "225.1.1.2", 10));  // a new one
+  auto h2again = table->dedup(joinKey("0.0.0.0", "225.1.1.2", 10));
+  EXPECT_EQ(writer->membershipIsCalls(), 2u);
+  EXPECT_EQ(writer->rewrites(), 1u);
+  EXPECT_EQ(writer->membershipDelCalls(), 0u);
+  h2 = nullptr;
+  EXPECT_EQ(writer->membershipDelCalls(), 0u) << "another holder remains";
+  h2again = nullptr;
+  EXPECT_EQ(writer->membershipDelCalls(), 1u);
+  EXPECT_EQ(writer->breaks(), 0u);
+  writer->gmpStatusIs(gmp);
+  EXPECT_EQ(writer->breaks(), 0u) << "the same table again is no break";
+  writer->gmpStatusIs(other);
+  EXPECT_EQ(writer->breaks(), 1u);
+  table->hasNotificationActiveIs(false);
+  EXPECT_EQ(writer->breaks(), 2u);
+}
+
+// ---- reactor lookups and switching --------------------------------------------------------------
+
+class L3StartUpReactors : public L3Fixture {};
+
+TEST_F(L3StartUpReactors, LookupsStayRightAcrossRemovalsAndInsertionsInAnyOrder) {
+  for (int n = 1; n <= 6; ++n) {
+    std::string const g = "239.1.1." + std::to_string(n);
+    map(*tunnel, 10, g, {route("10.0.0.1", ("225.1.1." + std::to_string(n)).c_str())});
+  }
+  auto sm = start();
+  auto found = [&](char const* g) { return static_cast<bool>(sm->vornVlanToMulticastGroup(key(10, g))); };
+  for (int n = 1; n <= 6; ++n) EXPECT_TRUE(found(("239.1.1." + std::to_string(n)).c_str())) << n;
+  EXPECT_TRUE(found("239.1.1.3"));
+  unmap(*tunnel, 10, "239.1.1.3");  // the element the last lookup stands on
+  EXPECT_FALSE(found("239.1.1.3"));
+  EXPECT_TRUE(found("239.1.1.4"));
+  unmap(*tunnel, 10, "239.1.1.5");  // the one after the last lookup
+  EXPECT_FALSE(found("239.1.1.5"));
+  EXPECT_TRUE(found("239.1.1.6"));
+  map(*tunnel, 10, "239.1.1.0", {route("10.0.0.1", "225.1.1.7")});  // behind
+  map(*tunnel, 10, "239.1.1.9", {route("10.0.0.1", "225.1.1.8")});  // after the last
+  EXPECT_TRUE(found("239.1.1.9"));
+  EXPECT_TRUE(found("239.1.1.0"));
+  for (char const* g : {"239.1.1.9", "239.1.1.6", "239.1.1.4", "239.1.1.2", "239.1.1.1", "239.1.1.0"})
+    EXPECT_TRUE(found(g)) << g;
+  for (char const* g : {"239.1.1.3", "239.1.1.5", "239.1.1.8", "239.1.2.1"}) EXPECT_FALSE(found(g)) << g;
+  EXPECT_FALSE(sm->vornVlanToMulticastGroup(key(11, "239.1.1.1")));
+  EXPECT_EQ(sm->vornVlanToMulticastGroup().size(), 6u);
+}
+
+TEST_F(L3StartUpReactors, EveryReactorIsOnAfterStartUp) {
+  join(*local, 10, "239.1.1.1");
+  map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  map(*tunnel, 11, "", {route("10.0.0.1", "225.1.1.2")});
+  auto sm = start();
+  EXPECT_TRUE(sm->hasNotificationActive());
+  for (auto const& [k, r] : sm->vornVlanToMulticastGroup()) EXPECT_TRUE(r->hasNotificationActive()) << k;
+  for (auto const& [v, r] : sm->vornVlanMembership()) EXPECT_TRUE(r->hasNotificationActive()) << v;
+}
+
+TEST_F(L3StartUpReactors, SwitchingTheTreeOnReachesAReactorSwitchedOffOnItsOwn) {
+  join(*local, 10, "239.1.1.1");
+  auto m = map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  auto sm = start();
+  auto reactor = sm->vornVlanToMulticastGroup(key(10, "239.1.1.1"));
+  ASSERT_TRUE(reactor);
+  reactor->hasNotificationActiveIs(false);
+  sm->hasNotificationActiveIs(false);
+  sm->hasNotificationActiveIs(true);
+  EXPECT_TRUE(reactor->hasNotificationActive());
+  m->multicastGroupIs(route("10.0.0.1", "225.1.1.2"));
+  EXPECT_EQ(current(), (std::set<RouteIntfKey>{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
+  EXPECT_EQ(current(), freshJoins());
+}
+
+TEST_F(L3StartUpReactors, ATreeSwitchedOffAndOnAgainFollowsItsInputs) {
+  auto m = map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  auto sm = start();
+  sm->hasNotificationActiveIs(false);
+  for (auto const& [k, r] : sm->vornVlanToMulticastGroup()) EXPECT_FALSE(r->hasNotificationActive()) << k;
+  sm->hasNotificationActiveIs(true);
+  join(*local, 10, "239.1.1.1");
+  EXPECT_EQ(current(), std::set<RouteIntfKey>{starG("225.1.1.1", 10)});
+  EXPECT_EQ(current(), freshJoins());
+}
+
+}  // namespace
