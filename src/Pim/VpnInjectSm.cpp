@@ -391,9 +391,8 @@ void VpnInjectReviewSm::VlanToMulticastGroup::injectRouteIs(UnderlayRoute const&
 
 VpnInjectReviewSm::VlanToMulticastGroup::HandlePtr VpnInjectReviewSm::VlanToMulticastGroup::injectRouteDel(
     UnderlayRoute const& route) {
-  UnderlayRoute const copy = route;
-  std::optional<HandlePtr> handle = injectRoute_.take(copy);
-  return handle ? std::move(*handle) : nullptr;
+  UnderlayRoute const copy = route;  // the caller's may live in the collection
+  return injectRoute_.take(copy);
 }
 
 void VpnInjectReviewSm::VlanToMulticastGroup::injectRouteDelAll() {

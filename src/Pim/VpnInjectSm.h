@@ -59,6 +59,7 @@
 #include "Keel/WalkSmBase.h"
 #include "Pim/MembershipDedupedLifetimeNotifiee.h"
 #include "Pim/OverlayMembershipSm.h"
+#include "Pim/RouteHandleColl.h"
 #include "Vorn/Collection.h"
 #include "Vorn/Notifiee.h"
 #include "model/Bridging.h"
@@ -239,7 +240,7 @@ class VpnInjectReviewSm::VlanToMulticastGroup : public Vorn::NotifieeConstOf<Rou
  public:
   using UnderlayRoute = Routing::Multicast::UnderlayRoute;
   using HandlePtr = Vorn::Ptr<Routing::Gmp::MembershipDeduped const>;
-  using InjectRouteColl = Vorn::KeyedMap<UnderlayRoute, HandlePtr>;
+  using InjectRouteColl = RouteHandleColl;
 
   // Attaches to `mapping`, queues its key for review, then registers.
   VlanToMulticastGroup(Vorn::Ptr<Mapping const> const& mapping, VpnInjectReviewSm* owner);

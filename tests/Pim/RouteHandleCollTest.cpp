@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Brim/MembershipDedupTable.h"
-#include "Pim/L3InjectSm.h"
+#include "Pim/RouteHandleColl.h"
 #include "support/Inputs.h"
 
 namespace {

@@ -1,0 +1,76 @@
+#include "Pim/RouteHandleColl.h"
+
+#include <algorithm>
+#include <iterator>
+#include <cassert>
+
+namespace Irb::Multicast::Egress {
+
+using Routing::Multicast::UnderlayRoute;
+
+RouteHandleColl::Handle const* RouteHandleColl::find(UnderlayRoute const& r) const {
+  if (empty()) return nullptr;
+  if (first_.first == r) return &first_.second;
+  auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+                                   [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
+  return it != rest_.end() && it->first == r ? &it->second : nullptr;
+}
+
+std::vector<UnderlayRoute> RouteHandleColl::keys() const {
+  std::vector<UnderlayRoute> out;
+  out.reserve(size());
+  for (auto const& e : *this) out.push_back(e.first);
+  return out;
+}
+
+bool RouteHandleColl::set(UnderlayRoute const& r, Handle handle) {
+  assert(handle && "a route's handle is never null");
+  if (empty()) {
+    first_ = value_type(r, std::move(handle));
+    return true;
+  }
+  value_type* at = nullptr;
+  if (first_.first == r) {
+    at = &first_;
+  } else if (r < first_.first) {
+    // The new element becomes the first; the old first moves to the front of the rest.
+    rest_.insert(rest_.begin(), std::move(first_));
+    first_ = value_type(r, std::move(handle));
+    return true;
+  } else {
+    auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+                                     [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
+    if (it == rest_.end() || !(it->first == r)) {
+      rest_.insert(it, value_type(r, std::move(handle)));
+      return true;
+    }
+    at = &*it;
+  }
+  if (at->second == handle) return false;
+  [[maybe_unused]] Handle const old = std::exchange(at->second, std::move(handle));
+  return true;  // `old` goes now, with the collection consistent
+}
+
+RouteHandleColl::Handle RouteHandleColl::take(UnderlayRoute const& r) {
+  if (empty()) return nullptr;
+  Handle out;
+  if (first_.first == r) {
+    out = std::move(first_.second);
+    if (rest_.empty()) {
+      first_ = value_type();
+      return out;
+    }
+    first_ = std::move(rest_.front());
+    rest_.erase(rest_.begin());
+  } else {
+    auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+                                     [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
+    if (it == rest_.end() || !(it->first == r)) return nullptr;
+    out = std::move(it->second);
+    rest_.erase(it);
+  }
+  if (rest_.empty()) rest_.shrink_to_fit();  // back to no heap block
+  return out;
+}
+
+}  // namespace Irb::Multicast::Egress
