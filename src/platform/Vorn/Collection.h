@@ -288,22 +288,60 @@ class KeyedSet {
   using Iterator = detail::StableIterator<Set, detail::Identity>;
   using value_type = K;
 
+  KeyedSet() = default;
+  // Copies and moves start without a previous insert position.
+  KeyedSet(KeyedSet const& o) : s_(o.s_) {}
+  KeyedSet(KeyedSet&& o) noexcept : s_(std::move(o.s_)) { o.lastRemovals_ = ~std::uint64_t{0}; }
+  KeyedSet& operator=(KeyedSet const& o) {
+    if (this != &o) {
+      s_ = o.s_;
+      ++removals_;  // walks in progress resume by key; the insert position is gone
+    }
+    return *this;
+  }
+  KeyedSet& operator=(KeyedSet&& o) noexcept {
+    if (this != &o) {
+      s_ = std::move(o.s_);
+      ++removals_;
+      o.lastRemovals_ = ~std::uint64_t{0};
+    }
+    return *this;
+  }
+  ~KeyedSet() = default;
+
   bool contains(K const& k) const { return s_.find(k) != s_.end(); }
   std::size_t size() const noexcept { return s_.size(); }
   bool empty() const noexcept { return s_.empty(); }
 
-  // Returns true when the key was added. A key above every other goes at the
-  // end without a search.
+  // Returns true when the key was added. Keys arriving in ascending runs (a
+  // set filled from sorted collections, even one that already holds some of
+  // them) are placed from the previous insert's position without a search.
   bool insert(K const& k) {
-    if (s_.empty() || s_.key_comp()(*std::prev(s_.end()), k)) {
-      s_.emplace_hint(s_.end(), k);
-      return true;
+    auto const less = s_.key_comp();
+    if (lastValid() && less(*last_, k)) {
+      auto const next = std::next(last_);
+      if (next == s_.end() || less(k, *next)) {
+        last_ = s_.emplace_hint(next, k);
+        return true;
+      }
+      if (!less(*next, k)) {  // already there
+        last_ = next;
+        return false;
+      }
     }
-    return s_.insert(k).second;
+    auto const [it, inserted] = s_.insert(k);
+    last_ = it;
+    lastRemovals_ = removals_;
+    return inserted;
   }
-  // Returns true when the key was present.
+  // Returns true when the key was present. Removing the smallest key (a set
+  // drained in order) needs no search.
   bool erase(K const& k) {
-    if (s_.erase(k) == 0) return false;
+    if (!s_.empty() && !s_.key_comp()(*s_.begin(), k) && !s_.key_comp()(k, *s_.begin())) {
+      s_.erase(s_.begin());
+    } else if (s_.erase(k) == 0) {
+      return false;
+    }
     ++removals_;
     return true;
   }
@@ -322,8 +360,13 @@ class KeyedSet {
   Iterator upperBound(K const& k) const { return Iterator(&s_, &removals_, s_.upper_bound(k)); }
 
  private:
+  // The previous insert's position stays valid until a removal.
+  bool lastValid() const noexcept { return lastRemovals_ == removals_ && last_ != s_.end(); }
+
   Set s_;
   std::uint64_t removals_ = 0;
+  typename Set::iterator last_ = s_.end();
+  std::uint64_t lastRemovals_ = ~std::uint64_t{0};
 };
 
 }  // namespace Vorn

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -287,6 +288,28 @@ TEST(KeyedMapTest, StringKeysSortAsText) {
   for (auto const& [k, v] : m) order.push_back(k.stdString());
   EXPECT_EQ(order, (std::vector<std::string>{"Vlan10", "vlan100", "vlan20"}));
   EXPECT_EQ(m.find(Vorn::String("vlan2")), nullptr);
+}
+
+// Inserts placed from the previous insert's position must land exactly where
+// a search would put them, through runs, duplicates, removals and copies.
+TEST(KeyedSetTest, InsertsInRunsMatchASortedSetThroughRemovalsAndCopies) {
+  Set set;
+  std::set<int> want;
+  std::uint32_t x = 11;
+  for (int step = 0; step < 3000; ++step) {
+    x = x * 1103515245u + 12345u;
+    int const op = static_cast<int>((x >> 16) % 10);
+    int const k = static_cast<int>((x >> 4) % 200);
+    if (op < 6) {
+      for (int run = k; run < k + 5; ++run) EXPECT_EQ(set.insert(run), want.insert(run).second) << run;
+    } else if (op < 9) {
+      EXPECT_EQ(set.erase(k), want.erase(k) == 1) << k;
+    } else {
+      Set copy(set);
+      set = copy;  // the position must not follow the copy
+    }
+  }
+  EXPECT_EQ(contents(set), Keys(want.begin(), want.end()));
 }
 
 }  // namespace
