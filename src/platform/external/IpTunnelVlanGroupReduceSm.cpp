@@ -42,6 +42,8 @@ IpTunnelVlanGroupReduceSm::IpTunnelVlanGroupReduceSm(
   vornStatus_ = Vorn::Ptr<VornTunnelVlanGroupStatus>(new VornTunnelVlanGroupStatus(tunnelVlanGroupStatus, this));
   for (auto const& [key, mapping] : tunnelVlanGroupStatus->vlanToMulticastGroup()) share(mapping);
   // Mappings the reduced status holds but the input lacks (a reused status).
+  // It now holds every input key, so there are some only when it holds more.
+  if (reduced_->vlanToMulticastGroup().size() == tunnelVlanGroupStatus->vlanToMulticastGroup().size()) return;
   std::vector<OverlayVlanGroup> stale;
   for (auto const& [key, mapping] : reduced_->vlanToMulticastGroup())
     if (!tunnelVlanGroupStatus->vlanToMulticastGroup().contains(key)) stale.push_back(key);
