@@ -176,7 +176,7 @@ TEST_F(L3StartUpCleanup, ATableArmedDuringStartUpReportsAtTheCleanup) {
 struct StartUpRun {
   Keys removed;
   std::vector<std::string> statements;
-  std::map<RouteIntfKey, std::uint32_t> table;
+  Routing::Gmp::Brim::StatusEntries table;
 };
 
 StartUpRun startOn(unsigned seed, bool forceWalk) {

@@ -105,7 +105,7 @@ TEST_F(JoinWriter, KeysAreWrittenUnchangedWhateverTheirSource) {
   auto a = table->dedup(starG4);
   auto b = table->dedup(starG6);
   auto c = table->dedup(sourceG);
-  std::map<RouteIntfKey, std::uint32_t> const expected{{starG4, 1}, {starG6, 1}, {sourceG, 1}};
+  Routing::Gmp::Brim::StatusEntries const expected{{starG4, 1}, {starG6, 1}, {sourceG, 1}};
   EXPECT_EQ(gmp->entries(), expected);
   // Byte for byte: the wildcard source keeps its family.
   EXPECT_EQ(gmp->entries().begin()->first.source().af(), Wirl::AddressFamily::ipv4);

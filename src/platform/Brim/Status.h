@@ -37,10 +37,16 @@
 #include "Brim/BrimMapBase.h"
 #include "Brim/RouteIntfKey.h"
 #include "Vorn/Entity.h"
+#include "Vorn/Pool.h"
 
 namespace Routing::Gmp::Brim {
 
 class Status;
+
+// The table's entries by key (nodes from Vorn::Pool: a Join is written and
+// withdrawn on every membership change).
+using StatusEntries =
+    std::map<RouteIntfKey, std::uint32_t, std::less<>, Vorn::PoolAllocator<std::pair<RouteIntfKey const, std::uint32_t>>>;
 
 // The position of a walk, carried from step to step. Besides saying whether the
 // walk has started, it holds the entry the previous step reached, so that the
@@ -54,7 +60,7 @@ struct IterHint {
   friend class Status;
   std::uint64_t table_ = 0;     // the id of the table `at_` belongs to; 0: none held
   std::uint64_t erasures_ = 0;  // that table's erase count when `at_` was taken
-  std::map<RouteIntfKey, std::uint32_t>::const_iterator at_{};
+  StatusEntries::const_iterator at_{};
 };
 
 class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
@@ -84,7 +90,7 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   bool membershipIterNext(RouteIntfKey& key, IterHint& hint) const;
 
   // All entries in key order (for tools and tests; not a corruption-checked read).
-  std::map<RouteIntfKey, std::uint32_t> const& entries() const noexcept { return entries_; }
+  StatusEntries const& entries() const noexcept { return entries_; }
 
   std::uint64_t membershipIsCalls() const noexcept { return isCalls_; }
   std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
@@ -92,7 +98,7 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   char const* fwkType() const override { return "Routing::Gmp::Brim::Status"; }
 
  private:
-  using Entries = std::map<RouteIntfKey, std::uint32_t>;
+  using Entries = StatusEntries;
 
   static std::uint64_t newTableId() noexcept;
   // Whether `it` is the first entry after `key` (end: no entry after it).

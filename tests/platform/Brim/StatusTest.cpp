@@ -251,7 +251,7 @@ TEST(StatusWrites, RemovalsAgreeWithAnOrderedMapWhateverTheOrder) {
   // removals of the entry a walk step reached, and removals and writes
   // anywhere, mixed; each answer is checked against a plain map.
   auto t = Status::statusIs();
-  std::map<RouteIntfKey, std::uint32_t> model;
+  Routing::Gmp::Brim::StatusEntries model;
   RouteIntfKey key;
   IterHint hint;
   unsigned x = 2024;
