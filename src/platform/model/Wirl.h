@@ -153,6 +153,10 @@ class IpGenAddr {
   }
   // Family first, then the bytes (numeric order within a family). Compares
   // two 64-bit words: these addresses key every hot tree of the system.
+  // Always inlined: it is the comparison inside every hot tree search.
+#if defined(__GNUC__) || defined(__clang__)
+  [[gnu::always_inline]]
+#endif
   constexpr std::strong_ordering operator<=>(IpGenAddr const& o) const noexcept {
     if (af_ != o.af_) return af_ <=> o.af_;
     if (word(0) != o.word(0)) return word(0) <=> o.word(0);
