@@ -224,7 +224,7 @@ Keel::WalkRet VpnInjectReviewSm::walk() {
                 << ": " << (cs ? cs->vlanGroup().size() : 0) << " items");
   if (!cs) return Keel::WalkRet{false, 0};
 
-  std::set<VlanId> reviewedVlans;  // this call only
+  std::set<VlanId, std::less<>, Vorn::PoolAllocator<VlanId>> reviewedVlans;  // this call only
   // Keys come VLAN by VLAN: most of them belong to the VLAN reviewed last.
   std::optional<VlanId> lastReviewed;
   std::uint32_t processed = 0;
