@@ -58,113 +58,76 @@ std::vector<std::string> staleStatements(TraceCapture const& trace) {
 
 RouteIntfKey stale(int n) { return starG(("225.9.9." + std::to_string(n)).c_str(), 10); }
 
-class L3StartUpCleanup : public L3Fixture {
- protected:
-  void SetUp() override {
+// Each case: what the table holds before the start, and what someone else
+// does to it when it changes during the start (key, whether it is present).
+struct CleanupCase {
+  char const* name;
+  std::vector<Membership> before;
+  std::function<void(Status&, RouteIntfKey const&, bool)> meanwhile;
+  Keys removed;                       // by anyone, in order
+  std::size_t statements;             // stale statements
+  std::size_t dels;                   // deletions asked of the table
+  std::set<RouteIntfKey> left;        // entries left afterwards, all of value 1
+  std::size_t reports;                // corruption reports
+};
+
+class L3StartUpCleanup : public L3Fixture {};
+
+TEST_F(L3StartUpCleanup, StartUpCleanupRemovesExactlyWhatIsStaleWhateverOthersDoMeanwhile) {
+  auto const wanted = starG("225.1.1.1", 10);
+  auto const other = joinKey("10.1.1.1", "225.1.1.1", 20);  // someone else's, sorts after the (*,G) ones
+  auto const when = [](RouteIntfKey const& key, bool present, std::function<void(Status&)> act) {
+    return [=](Status& t, RouteIntfKey const& k, bool p) {
+      if (k == key && p == present) act(t);
+    };
+  };
+  auto const write = [](RouteIntfKey const& k) { return [=](Status& t) { t.membershipIs(Membership{k, 1}); }; };
+  auto const m = [](RouteIntfKey const& k, std::uint32_t v = 1) { return Membership{k, v}; };
+  std::vector<CleanupCase> const cases{
+      {"EarlierEntriesNobodyWantsGoInKeyOrderWithOneStatementEach",
+       {m(stale(7)), m(stale(3)), m(stale(5)), m(other)}, nullptr,
+       {stale(3), stale(5), stale(7), other}, 4, 4, {wanted}, 0},
+      {"ATableHoldingJustTheWantedJoinsLosesNothing", {m(wanted)}, nullptr, {}, 0, 0, {wanted}, 0},
+      {"AWantedEntryOfAnotherValueIsRewrittenNotRemoved", {m(wanted, 2), m(stale(1))}, nullptr,
+       {stale(1)}, 1, 1, {wanted}, 0},
+      {"AnEntrySomeoneWritesDuringStartUpIsRemovedLikeAnyStaleOne", {m(stale(5))},
+       when(wanted, true, write(stale(2))),  // right when the first Join appears
+       {stale(2), stale(5)}, 2, 2, {wanted}, 0},
+      {"AnEntryWrittenAheadDuringCleanupIsRemovedToo", {m(stale(3))}, when(stale(3), false, write(stale(8))),
+       {stale(3), stale(8)}, 2, 2, {wanted}, 0},
+      {"AnEntryWrittenBehindDuringCleanupStaysAsAWalkLeavesIt", {m(stale(6)), m(stale(8))},
+       when(stale(6), false, write(stale(2))), {stale(6), stale(8)}, 2, 2, {wanted, stale(2)}, 0},
+      {"AnEntrySomeoneElseRemovesDuringCleanupIsNotRemovedAgain", {m(stale(1)), m(stale(2)), m(stale(3))},
+       when(stale(1), false, [](Status& t) { t.membershipDel(stale(3)); }),
+       {stale(1), stale(3), stale(2)}, 2, 3, {wanted}, 0},
+      {"ATableArmedDuringStartUpReportsAtTheCleanupWhichEndsThere", {m(stale(1))},
+       when(wanted, true, [](Status& t) { t.corruptNextReadIs(true); }), {}, 0, 0, {wanted, stale(1)}, 1},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    local = Irb::Multicast::Gmp::MembershipJoinStatus::membershipJoinStatusIs("local");
+    tunnel = Routing::Multicast::IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+    gmp = Status::statusIs();
     join(*local, 10, "239.1.1.1");
     map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
     map(*tunnel, 10, "239.1.1.2", {route("10.0.0.1", "225.1.1.2")});  // no members
+    std::size_t reports = 0;
+    Brim::BrimMapBase::reporterIs([&](std::string const&, std::string const&) { ++reports; });
+    for (auto const& e : c.before) gmp->membershipIs(e);
+    auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+    if (c.meanwhile) watch->onChange = [&](RouteIntfKey const& k, bool present) { c.meanwhile(*gmp, k, present); };
+    auto const dels = gmp->membershipDelCalls();
+    TraceCapture trace("Pim::L3InjectSm=7");
+    auto sm = start();
+    Brim::BrimMapBase::reporterIs(nullptr);
+    EXPECT_TRUE(sm->initialized());
+    EXPECT_EQ(watch->removed, c.removed);
+    EXPECT_EQ(staleStatements(trace).size(), c.statements);
+    EXPECT_EQ(gmp->membershipDelCalls() - dels, c.dels);
+    EXPECT_EQ(current(), c.left);
+    EXPECT_EQ(gmp->membershipCount(), c.left.size());
+    EXPECT_EQ(reports, c.reports);
   }
-  RouteIntfKey wanted() const { return starG("225.1.1.1", 10); }
-  void write(RouteIntfKey const& k, std::uint32_t value = 1) { gmp->membershipIs(Membership{k, value}); }
-};
-
-TEST_F(L3StartUpCleanup, EarlierEntriesNobodyWantsGoInKeyOrderWithOneStatementEach) {
-  for (int n : {7, 3, 5}) write(stale(n));
-  write(joinKey("10.1.1.1", "225.1.1.1", 20));  // someone else's, sorts after the (*,G) ones
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  TraceCapture trace("Pim::L3InjectSm=7");
-  auto sm = start();
-  EXPECT_EQ(watch->removed, (Keys{stale(3), stale(5), stale(7), joinKey("10.1.1.1", "225.1.1.1", 20)}));
-  EXPECT_EQ(staleStatements(trace).size(), 4u);
-  EXPECT_EQ(current(), std::set<RouteIntfKey>{wanted()});
-  EXPECT_EQ(gmp->membershipCount(), 1u);
-}
-
-TEST_F(L3StartUpCleanup, ATableHoldingJustTheWantedJoinsLosesNothing) {
-  write(wanted());
-  auto const dels = gmp->membershipDelCalls();
-  TraceCapture trace("Pim::L3InjectSm=7");
-  auto sm = start();
-  EXPECT_EQ(gmp->membershipDelCalls(), dels);
-  EXPECT_TRUE(staleStatements(trace).empty());
-  EXPECT_EQ(current(), std::set<RouteIntfKey>{wanted()});
-}
-
-TEST_F(L3StartUpCleanup, AWantedEntryOfAnotherValueIsRewrittenNotRemoved) {
-  write(wanted(), 2);
-  write(stale(1));
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  auto sm = start();
-  EXPECT_EQ(watch->removed, Keys{stale(1)});
-  ASSERT_TRUE(gmp->membership(wanted()));
-  EXPECT_EQ(gmp->membership(wanted())->value, 1u);
-  EXPECT_EQ(gmp->membershipCount(), 1u);
-}
-
-TEST_F(L3StartUpCleanup, AnEntrySomeoneWritesDuringStartUpIsRemovedLikeAnyStaleOne) {
-  write(stale(5));
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  watch->onChange = [&](RouteIntfKey const& k, bool present) {
-    if (k == wanted() && present) write(stale(2));  // right when the first Join appears
-  };
-  TraceCapture trace("Pim::L3InjectSm=7");
-  auto sm = start();
-  EXPECT_EQ(watch->removed, (Keys{stale(2), stale(5)}));
-  EXPECT_EQ(staleStatements(trace).size(), 2u);
-  EXPECT_EQ(gmp->membershipCount(), 1u);
-}
-
-TEST_F(L3StartUpCleanup, AnEntryWrittenAheadDuringCleanupIsRemovedToo) {
-  write(stale(3));
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  watch->onChange = [&](RouteIntfKey const& k, bool present) {
-    if (k == stale(3) && !present) write(stale(8));
-  };
-  auto sm = start();
-  EXPECT_EQ(watch->removed, (Keys{stale(3), stale(8)}));
-  EXPECT_EQ(current(), std::set<RouteIntfKey>{wanted()});
-}
-
-TEST_F(L3StartUpCleanup, AnEntryWrittenBehindDuringCleanupStaysAsAWalkLeavesIt) {
-  write(stale(6));
-  write(stale(8));
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  watch->onChange = [&](RouteIntfKey const& k, bool present) {
-    if (k == stale(6) && !present) write(stale(2));
-  };
-  auto sm = start();
-  EXPECT_EQ(watch->removed, (Keys{stale(6), stale(8)}));
-  EXPECT_TRUE(gmp->membership(stale(2))) << "the walk had passed it";
-}
-
-TEST_F(L3StartUpCleanup, AnEntrySomeoneElseRemovesDuringCleanupIsNotRemovedAgain) {
-  for (int n : {1, 2, 3}) write(stale(n));
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  watch->onChange = [&](RouteIntfKey const& k, bool present) {
-    if (k == stale(1) && !present) gmp->membershipDel(stale(3));
-  };
-  auto const dels = gmp->membershipDelCalls();
-  TraceCapture trace("Pim::L3InjectSm=7");
-  auto sm = start();
-  EXPECT_EQ(watch->removed, (Keys{stale(1), stale(3), stale(2)}));
-  EXPECT_EQ(gmp->membershipDelCalls() - dels, 3u);
-  EXPECT_EQ(staleStatements(trace).size(), 2u);
-}
-
-TEST_F(L3StartUpCleanup, ATableArmedDuringStartUpReportsAtTheCleanup) {
-  std::vector<std::string> reported;
-  Brim::BrimMapBase::reporterIs([&](std::string const&, std::string const& msg) { reported.push_back(msg); });
-  write(stale(1));
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-  watch->onChange = [&](RouteIntfKey const& k, bool present) {
-    if (k == wanted() && present) gmp->corruptNextReadIs(true);
-  };
-  auto sm = start();
-  Brim::BrimMapBase::reporterIs(nullptr);
-  EXPECT_TRUE(sm->initialized());
-  EXPECT_EQ(reported.size(), 1u);
-  EXPECT_TRUE(gmp->membership(stale(1))) << "the walk ended at the corruption";
 }
 
 // ---- the same removals as a walk of the whole table --------------------------------------------

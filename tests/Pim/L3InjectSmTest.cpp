@@ -1,9 +1,12 @@
+// The L3 inject path: Joins following the inputs (also when inputs are removed
+// wholesale or replaced by other objects), start-up, teardown and its trace.
 #include "Pim/L3InjectSm.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +38,7 @@ using JoinKeys = std::set<Routing::Gmp::Brim::RouteIntfKey>;
 
 constexpr char const* kG1 = "239.1.1.1";
 constexpr char const* kG2 = "239.1.1.2";
+constexpr char const* kG3 = "239.1.1.3";
 
 UnderlayRoute r1() { return route("10.0.0.1", "225.1.1.1"); }
 UnderlayRoute r2() { return route("10.0.0.2", "225.1.1.2"); }
@@ -51,58 +55,115 @@ std::vector<std::string> containing(std::vector<std::string> const& texts, std::
 
 class L3InjectSmJoins : public L3Fixture {};
 
-TEST_F(L3InjectSmJoins, MappingWithLocalMembersInjectsOneJoinPerRoute) {
-  join(*local, 10, kG1);
-  map(*tunnel, 10, kG1, {r1(), r2(), r3()});
-  auto sm = start();
-  EXPECT_TRUE(sm->initialized());
-  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.1", 10), starG("225.1.1.2", 10), starG("225.1.1.3", 10)}));
-  for (auto const& [k, v] : gmp->entries()) EXPECT_EQ(v, 1u) << k;
-}
+// One scripted case: inputs, a start, then changes; after the start and after
+// every change the path holds exactly the expected Joins, the Joins a fresh
+// start writes, one reactor per mapping and one per VLAN entry.
+struct JoinStep {
+  char const* what;
+  std::function<void()> change;
+  std::set<Routing::Gmp::Brim::RouteIntfKey> joins;
+};
+struct JoinScript {
+  char const* name;
+  std::function<void()> inputs;
+  std::vector<JoinStep> steps;  // the first one's change runs before the start
+};
 
-TEST_F(L3InjectSmJoins, MappingWithoutLocalMembersTakesNothingAndLogsNoop) {
-  auto m = map(*tunnel, 10, kG1, {r1()});
-  auto sm = start();
-  TraceCapture trace("Pim::L3InjectSm=8");
-  m->multicastGroupIs(r2());
-  EXPECT_TRUE(current().empty());
-  EXPECT_EQ(containing(trace.texts("Pim::L3InjectSm", 8), "noop"),
-            std::vector<std::string>{"local()::tunnel Vlan10 239.1.1.1::handleMulticastGroup:: no matching smet route, noop "});
-}
-
-TEST_F(L3InjectSmJoins, RoutesAddedAndRemovedMoveTheJoins) {
-  join(*local, 10, kG1);
-  auto m = map(*tunnel, 10, kG1, {r1()});
-  auto sm = start();
-  m->multicastGroupIs(r2());
-  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
-  m->multicastGroupDel(r1());
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.2", 10)});
-  EXPECT_EQ(current(), freshJoins());
-}
-
-TEST_F(L3InjectSmJoins, GroupJoinAndLeaveMoveTheJoins) {
-  map(*tunnel, 10, kG1, {r1()});
-  map(*tunnel, 10, kG2, {r2()});
-  auto sm = start();
-  EXPECT_TRUE(current().empty());
-  join(*local, 10, kG1);
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
-  join(*local, 10, kG2);
-  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
-  leave(*local, 10, kG1);
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.2", 10)});
-  EXPECT_EQ(current(), freshJoins());
-}
-
-TEST_F(L3InjectSmJoins, MappingsAddedAndRemovedWhileRunningMoveTheJoins) {
-  join(*local, 10, kG1);
-  auto sm = start();
-  map(*tunnel, 10, kG1, {r1(), r2()});
-  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
-  unmap(*tunnel, 10, kG1);
-  EXPECT_TRUE(current().empty());
-  EXPECT_EQ(sm->vornVlanToMulticastGroup().size(), 0u);
+TEST_F(L3InjectSmJoins, RunningPathFollowsEachScriptedChange) {
+  ASSERT_TRUE(Irb::Multicast::Egress::togglePimL3TunnelInjectEnabled());
+  auto const g = [](int n, unsigned short vlan = 10) { return starG(("225.1.1." + std::to_string(n)).c_str(), vlan); };
+  auto const v6 = joinKey("::", "ff3e::225", 10);
+  auto const v6route = route("2001:db8::1", "ff3e::225");
+  auto const m = [this](char const* group) { return map(*tunnel, 10, group); };
+  auto const none = [] {};
+  std::vector<JoinScript> const scripts{
+      {"MappingWithLocalMembersInjectsOneJoinPerRouteAndFollowsItsRoutes",
+       [&] { join(*local, 10, kG1); map(*tunnel, 10, kG1, {r1(), r2(), r3()}); },
+       {{"start", none, {g(1), g(2), g(3)}},
+        {"route 1 goes", [&] { m(kG1)->multicastGroupDel(r1()); }, {g(2), g(3)}},
+        {"route 1 back", [&] { m(kG1)->multicastGroupIs(r1()); }, {g(1), g(2), g(3)}}}},
+      {"GroupJoinAndLeaveMoveTheJoins",
+       [&] { map(*tunnel, 10, kG1, {r1()}); map(*tunnel, 10, kG2, {r2()}); },
+       {{"start", none, {}},
+        {"join G1", [&] { join(*local, 10, kG1); }, {g(1)}},
+        {"join G2", [&] { join(*local, 10, kG2); }, {g(1), g(2)}},
+        {"leave G1", [&] { leave(*local, 10, kG1); }, {g(2)}}}},
+      {"MappingsAddedAndRemovedWhileRunningMoveTheJoins", [&] { join(*local, 10, kG1); },
+       {{"start", none, {}},
+        {"map", [&] { map(*tunnel, 10, kG1, {r1(), r2()}); }, {g(1), g(2)}},
+        {"unmap", [&] { unmap(*tunnel, 10, kG1); }, {}}}},
+      {"WholeVlanMappingFollowsTheVlanEntry", [&] { map(*tunnel, 10, "", {r1()}); },
+       {{"start", none, {}},
+        {"entry without any group", [&] { join(*local, 10); }, {g(1)}},
+        {"entry goes", [&] { leave(*local, 10); }, {}}}},
+      {"SpecificGroupNeedsItsExactEntryNotAWildcard",
+       [&] {
+         join(*local, 10, "0.0.0.0");
+         map(*tunnel, 10, kG1, {r1()});
+         map(*tunnel, 10, "0.0.0.0", {r2()});
+       },
+       {{"start", none, {g(2)}}, {"join G1", [&] { join(*local, 10, kG1); }, {g(1), g(2)}}}},
+      {"VlanEntryWithoutMappingGetsReactorButNoJoin",
+       [&] { join(*local, 20, kG1); map(*tunnel, 10, kG1, {r1()}); },
+       {{"start", none, {}}}},
+      {"IPv6GroupJoinsWithTheUnspecifiedSource",
+       [&] { join(*local, 10, "ff3e::1"); map(*tunnel, 10, "ff3e::1", {v6route}); },
+       {{"start", none, {v6}}}},
+      {"JoinIsStarGWhateverTheRouteSourceAndStaysWhileEitherRouteIsListed",
+       [&] { join(*local, 10, kG1); map(*tunnel, 10, kG1, {route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.1")}); },
+       {{"start", none, {g(1)}},
+        {"first route goes", [&] { m(kG1)->multicastGroupDel(route("10.0.0.1", "225.1.1.1")); }, {g(1)}},
+        {"second route goes", [&] { m(kG1)->multicastGroupDel(route("10.0.0.2", "225.1.1.1")); }, {}}}},
+      {"RepointingVlanEntryActsOnTheGroupsThatDiffer",
+       [&] {
+         join(*local, 10, kG1);
+         join(*local, 10, kG2);
+         map(*tunnel, 10, kG1, {r1()});
+         map(*tunnel, 10, kG2, {r2()});
+         map(*tunnel, 10, kG3, {r3()});
+       },
+       {{"start", none, {g(1), g(2)}},
+        {"entry replaced", [&] { local->vlanIs(vlanEntry(10, {kG2, kG3})); }, {g(2), g(3)}}}},
+      {"WildcardKeyedMappingsFollowTheVlanEntryWhileRunning",
+       [&] { map(*tunnel, 10, "0.0.0.0", {r1()}); map(*tunnel, 10, "::", {r2()}); },
+       {{"start", none, {}},
+        {"entry with a specific group only", [&] { join(*local, 10, kG1); }, {g(1), g(2)}},
+        {"entry goes", [&] { leave(*local, 10); }, {}}}},
+      {"WildcardGroupLeavingKeepsVlanWideSmetWhileTheVlanRemains",
+       [&] {
+         join(*local, 10, "0.0.0.0");
+         join(*local, 10, kG1);
+         map(*tunnel, 10, "0.0.0.0", {r1()});
+         map(*tunnel, 10, "", {r2()});
+       },
+       {{"start", none, {g(1), g(2)}}, {"wildcard leaves", [&] { leave(*local, 10, "0.0.0.0"); }, {g(1), g(2)}}}},
+      {"UnspecifiedGroupLeavingKeepsTheIPv6WildcardMapping",
+       [&] { join(*local, 10, "::"); map(*tunnel, 10, "::", {v6route}); },
+       {{"start", none, {v6}},
+        {"'::' leaves, the entry stays", [&] { leave(*local, 10, "::"); }, {v6}},
+        {"entry goes", [&] { leave(*local, 10); }, {}}}},
+  };
+  for (auto const& script : scripts) {
+    SCOPED_TRACE(script.name);
+    local = MembershipJoinStatus::membershipJoinStatusIs("local");
+    tunnel = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+    gmp = Routing::Gmp::Brim::Status::statusIs();
+    script.inputs();
+    Vorn::Ptr<L3InjectSm> sm;
+    for (auto const& step : script.steps) {
+      SCOPED_TRACE(step.what);
+      step.change();
+      if (!sm) {
+        sm = start();
+        EXPECT_TRUE(sm->initialized());
+      }
+      EXPECT_EQ(current(), step.joins);
+      EXPECT_EQ(current(), freshJoins());
+      for (auto const& [k, v] : gmp->entries()) EXPECT_EQ(v, 1u) << k;
+      EXPECT_EQ(sm->vornVlanToMulticastGroup().size(), tunnel->vlanToMulticastGroup().size());
+      EXPECT_EQ(sm->vornVlanMembership().size(), local->vlan().size());
+    }
+  }
 }
 
 TEST_F(L3InjectSmJoins, JoinSharedByTwoMappingsStaysUntilBothLetGo) {
@@ -119,54 +180,6 @@ TEST_F(L3InjectSmJoins, JoinSharedByTwoMappingsStaysUntilBothLetGo) {
   unmap(*tunnel, 10, kG2);
   EXPECT_TRUE(current().empty());
   EXPECT_EQ(gmp->membershipDelCalls(), 1u);
-}
-
-TEST_F(L3InjectSmJoins, WholeVlanMappingFollowsTheVlanEntry) {
-  map(*tunnel, 10, "", {r1()});
-  auto sm = start();
-  EXPECT_TRUE(current().empty());
-  join(*local, 10);  // an entry without any group
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
-  leave(*local, 10);
-  EXPECT_TRUE(current().empty());
-}
-
-TEST_F(L3InjectSmJoins, SpecificGroupNeedsItsExactEntryNotAWildcard) {
-  join(*local, 10, "0.0.0.0");
-  map(*tunnel, 10, kG1, {r1()});
-  map(*tunnel, 10, "0.0.0.0", {r2()});
-  auto sm = start();
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.2", 10)});
-  join(*local, 10, kG1);
-  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
-}
-
-TEST_F(L3InjectSmJoins, VlanEntryWithoutMappingGetsReactorButNoJoin) {
-  join(*local, 20, kG1);
-  map(*tunnel, 10, kG1, {r1()});
-  auto sm = start();
-  EXPECT_TRUE(sm->vornVlanMembership(20));
-  EXPECT_TRUE(current().empty());
-}
-
-TEST_F(L3InjectSmJoins, IPv6GroupJoinsWithTheUnspecifiedSource) {
-  join(*local, 10, "ff3e::1");
-  map(*tunnel, 10, "ff3e::1", {route("2001:db8::1", "ff3e::225")});
-  auto sm = start();
-  EXPECT_EQ(current(), JoinKeys{joinKey("::", "ff3e::225", 10)});
-}
-
-TEST_F(L3InjectSmJoins, ToggleOnJoinsStarGWhateverTheRouteSource) {
-  ASSERT_TRUE(Irb::Multicast::Egress::togglePimL3TunnelInjectEnabled());
-  join(*local, 10, kG1);
-  auto m = map(*tunnel, 10, kG1, {route("10.0.0.1", "225.1.1.1"), route("10.0.0.2", "225.1.1.1")});
-  auto sm = start();
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
-  // Both routes share the one (*,G) Join: it stays while either is listed.
-  m->multicastGroupDel(route("10.0.0.1", "225.1.1.1"));
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
-  m->multicastGroupDel(route("10.0.0.2", "225.1.1.1"));
-  EXPECT_TRUE(current().empty());
 }
 
 TEST_F(L3InjectSmJoins, DelReturnsTheObservedMappingAfterWithdrawingItsJoins) {
@@ -434,6 +447,203 @@ TEST_F(L3InjectSmTrace, VlanAndGroupRemovalTraceToTheLetter) {
       "local()::tunnel Vlan10 none::handleMulticastGroup:: no matching smet route, noop ",
   };
   EXPECT_EQ(trace.texts("Pim::L3InjectSm", 8), expected);
+  EXPECT_TRUE(current().empty());
+}
+
+// ---- a removed VLAN entry takes its groups' SMET with it ----------------------------------
+
+class L3InjectSmVlanRemoval : public L3Fixture {};
+
+TEST_F(L3InjectSmVlanRemoval, RemovingVlanEntryClearsSmetOfItsListedGroups) {
+  join(*local, 10, kG1);
+  join(*local, 10, kG2);
+  map(*tunnel, 10, kG1, {r1()});
+  map(*tunnel, 10, kG2, {r2()});
+  map(*tunnel, 10, "", {r3()});
+  auto sm = start();
+  ASSERT_EQ(current().size(), 3u);
+  leave(*local, 10);  // the VLAN entry goes, still listing both groups
+  EXPECT_TRUE(current().empty());
+  EXPECT_FALSE(sm->vornVlanToMulticastGroup(key(10, kG1))->smet());
+  EXPECT_FALSE(sm->vornVlanToMulticastGroup(key(10, kG2))->smet());
+  EXPECT_EQ(current(), freshJoins());
+}
+
+// ---- SMET turning false leaves no handle behind ----------------------------------------------
+
+class L3InjectSmSmetOff : public L3Fixture {};
+
+TEST_F(L3InjectSmSmetOff, SmetTurningFalseReleasesRoutesNoLongerListed) {
+  join(*local, 10, kG1);
+  auto m = map(*tunnel, 10, kG1, {r1(), r2()});
+  auto sm = start();
+  ASSERT_EQ(current().size(), 2u);
+  // While the path is switched off it misses the removal of r1 ...
+  sm->hasNotificationActiveIs(false);
+  m->multicastGroupDel(r1());
+  sm->hasNotificationActiveIs(true);
+  EXPECT_EQ(current().size(), 2u);
+  // ... which its last local member leaving must not leave behind.
+  leave(*local, 10, kG1);
+  EXPECT_TRUE(current().empty());
+  EXPECT_TRUE(sm->vornVlanToMulticastGroup(key(10, kG1))->underlayRoute().empty());
+  EXPECT_EQ(current(), freshJoins());
+}
+
+// ---- re-pointing to another object: exactly the difference --------------------------------------
+
+class L3InjectSmRebind : public L3Fixture {};
+
+TEST_F(L3InjectSmRebind, RepointingMappingToOtherRoutesMovesExactlyTheDifference) {
+  join(*local, 10, kG1);
+  map(*tunnel, 10, kG1, {r1(), r2()});
+  auto sm = start();
+  auto const isBefore = gmp->membershipIsCalls();
+  auto const delBefore = gmp->membershipDelCalls();
+  auto replacement = mapping(10, kG1, {r2(), r3()});
+  tunnel->vlanToMulticastGroupIs(replacement);
+  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.2", 10), starG("225.1.1.3", 10)}));
+  EXPECT_EQ(gmp->membershipIsCalls() - isBefore, 1u);   // r3 only
+  EXPECT_EQ(gmp->membershipDelCalls() - delBefore, 1u);  // r1 only
+  EXPECT_EQ(sm->vlanToMulticastGroup(key(10, kG1)), replacement);
+  EXPECT_EQ(current(), freshJoins());
+}
+
+TEST_F(L3InjectSmRebind, RepointingMappingToEqualContentRunsNothing) {
+  join(*local, 10, kG1);
+  auto old = map(*tunnel, 10, kG1, {r1(), r2()});
+  auto sm = start();
+  auto const calls = gmp->membershipIsCalls() + gmp->membershipDelCalls();
+  auto replacement = mapping(10, kG1, {r1(), r2()});
+  {
+    TraceCapture trace("Pim::L3InjectSm=0-9");
+    tunnel->vlanToMulticastGroupIs(replacement);
+    EXPECT_TRUE(trace.lines().empty());
+  }
+  EXPECT_EQ(gmp->membershipIsCalls() + gmp->membershipDelCalls(), calls);
+  // The reactor follows the new object, no longer the old one.
+  old->multicastGroupIs(r3());
+  EXPECT_EQ(current().size(), 2u);
+  replacement->multicastGroupIs(r3());
+  EXPECT_EQ(current().size(), 3u);
+}
+
+TEST_F(L3InjectSmRebind, RepointingVlanEntryToEqualContentRunsNothing) {
+  join(*local, 10, kG1);
+  map(*tunnel, 10, kG1, {r1()});
+  auto sm = start();
+  auto replacement = vlanEntry(10, {kG1});
+  TraceCapture trace("Pim::L3InjectSm=0-9");
+  local->vlanIs(replacement);
+  EXPECT_TRUE(trace.lines().empty());
+  EXPECT_EQ(sm->vlanMembership(10), replacement);
+  replacement->groupDel(addr(kG1));  // followed from now on
+  EXPECT_TRUE(current().empty());
+}
+
+TEST_F(L3InjectSmRebind, ReplacingMembershipStatusResyncsToTheDifference) {
+  join(*local, 10, kG1);
+  join(*local, 20);
+  map(*tunnel, 10, kG1, {r1()});
+  map(*tunnel, 10, kG2, {r2()});
+  map(*tunnel, 20, "", {r3()});
+  map(*tunnel, 30, "", {r3()});
+  auto sm = start();
+  auto other = MembershipJoinStatus::membershipJoinStatusIs("local");
+  other->vlanIs(vlanEntry(10, {kG2}));
+  other->vlanIs(vlanEntry(30, {}));
+  TraceCapture trace("Pim::L3InjectSm=8");
+  sm->membershipJoinStatusIs(other);
+  local = other;
+  // VLAN 10's reactor was re-pointed, not built again.
+  EXPECT_EQ(trace.countContaining("smet Vlan10::handleVlanMembership"), 0u);
+  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.2", 10), starG("225.1.1.3", 30)}));
+  EXPECT_EQ(current(), freshJoins());
+  EXPECT_FALSE(sm->vornVlanMembership(20));
+  // And the new status is the one followed.
+  join(*other, 10, kG1);
+  EXPECT_EQ(current(), freshJoins());
+  EXPECT_EQ(current().size(), 3u);
+}
+
+TEST_F(L3InjectSmRebind, ReplacingMembershipStatusWithEqualContentRunsNothing) {
+  join(*local, 10, kG1);
+  join(*local, 20);
+  map(*tunnel, 10, kG1, {r1()});
+  map(*tunnel, 20, "", {r2()});
+  auto sm = start();
+  auto other = MembershipJoinStatus::membershipJoinStatusIs("local");
+  other->vlanIs(vlanEntry(10, {kG1}));
+  other->vlanIs(vlanEntry(20, {}));
+  auto const calls = gmp->membershipIsCalls() + gmp->membershipDelCalls();
+  TraceCapture trace("Pim::L3InjectSm=0-9");
+  sm->membershipJoinStatusIs(other);
+  EXPECT_TRUE(trace.lines().empty());
+  EXPECT_EQ(gmp->membershipIsCalls() + gmp->membershipDelCalls(), calls);
+  EXPECT_EQ(sm->membershipJoinStatus(), other);
+}
+
+TEST_F(L3InjectSmRebind, ReplacingTunnelStatusResyncsToTheDifference) {
+  join(*local, 10, kG1);
+  join(*local, 10, kG2);
+  map(*tunnel, 10, kG1, {r1(), r2()});
+  map(*tunnel, 10, kG2, {r3()});
+  auto sm = start();
+  auto other = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+  other->vlanToMulticastGroupIs(mapping(10, kG1, {r2()}));
+  sm->tunnelVlanGroupStatusIs(other);
+  tunnel = other;
+  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.2", 10)});
+  EXPECT_EQ(current(), freshJoins());
+  EXPECT_EQ(sm->vornVlanToMulticastGroup().size(), 1u);
+}
+
+// ---- no membership status ---------------------------------------------------------------------------
+
+class L3InjectSmNoStatus : public L3Fixture {};
+
+TEST_F(L3InjectSmNoStatus, LookupWithoutMembershipStatusAnswersFalse) {
+  join(*local, 10, kG1);
+  auto sm = start();
+  EXPECT_EQ(sm->membershipJoinStatusDel(), local);
+  EXPECT_FALSE(sm->membershipJoinStatusDel());
+  TraceCapture trace("Pim::L3InjectSm=8");
+  tunnel->vlanToMulticastGroupIs(mapping(10, kG1, {r1()}));
+  EXPECT_TRUE(current().empty());
+  std::vector<std::string> const expected{
+      "()::tunnel Vlan10 239.1.1.1::handleInit",
+      "()::membershipJoinStatusLookup vlan10, 239.1.1.1",
+      "()::membershipJoinStatusLookup no smet for vlan 10",
+  };
+  EXPECT_EQ(trace.texts("Pim::L3InjectSm", 8), expected);
+  EXPECT_FALSE(sm->membershipJoinStatusLookup(10, addr("")));
+}
+
+TEST_F(L3InjectSmNoStatus, VlanReactorsStayAfterMembershipStatusDel) {
+  join(*local, 10, kG1);
+  map(*tunnel, 10, kG1, {r1()});
+  map(*tunnel, 10, kG2, {r2()});
+  auto sm = start();
+  sm->membershipJoinStatusDel();
+  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
+  join(*local, 10, kG2);  // the VLAN entry is still followed
+  EXPECT_EQ(current(), (JoinKeys{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
+}
+
+TEST_F(L3InjectSmNoStatus, ConstructionSkipsNullStatusesAndStillCleansUp) {
+  gmp->membershipIs(Membership{starG("225.9.9.9", 10), 1});
+  auto sm = l3InjectSmFactory(nullptr, nullptr, gmp);
+  EXPECT_TRUE(sm->initialized());
+  EXPECT_TRUE(gmp->entries().empty());
+  EXPECT_FALSE(sm->membershipJoinStatus());
+  // Statuses handed over later are taken up as a start would.
+  join(*local, 10, kG1);
+  map(*tunnel, 10, kG1, {r1()});
+  sm->tunnelVlanGroupStatusIs(tunnel);
+  sm->membershipJoinStatusIs(local);
+  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
+  EXPECT_EQ(current(), freshJoins());
+  leave(*local, 10, kG1);
   EXPECT_TRUE(current().empty());
 }
 

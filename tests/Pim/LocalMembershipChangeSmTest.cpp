@@ -3,6 +3,7 @@
 // the counter moves.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -87,81 +88,65 @@ class LocalMembershipChangeSmTest : public ::testing::Test {
 
 // ---- the change rule -----------------------------------------------------------
 
-TEST_F(LocalMembershipChangeSmTest, SpecificGroupRecordsItsVlanKeyEvenWithoutAMapping) {
-  track(Mode::groupLevel);
-  join(*status, 10, "239.1.1.1");
-  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1")}));
-  EXPECT_EQ(probe.bumps(), 1u);
-}
+// One group joining VLAN 10 (VLAN 10 in SBD VLAN 4000 or not) over the
+// mappings listed: the keys it records, the bumps, and the change trace.
+struct RuleCase {
+  char const* name;
+  bool inSbd;
+  std::vector<std::pair<unsigned short, char const*>> mappings;
+  char const* group;  // nullptr: a group of no family
+  Keys keys;
+  unsigned bumps;
+  std::vector<std::string> trace;  // checked when not empty
+};
 
-TEST_F(LocalMembershipChangeSmTest, SpecificGroupInSbdMemberVlanRecordsMemberVlanKeyTooNotOnlySbdVlanKey) {
-  irb->vlanToSbdIs(VlanToSbd{10, 4000});
-  track(Mode::groupLevel);
-  join(*status, 10, "239.1.1.1");
-  EXPECT_EQ(probe.keys(), (Keys{key(10, "239.1.1.1"), key(4000, "239.1.1.1")}));
-  EXPECT_EQ(probe.bumps(), 1u) << "one event, one bump";
-}
+void PrintTo(RuleCase const& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(LocalMembershipChangeSmTest, WildcardGroupRecordsEveryMappingOfItsVlanOnceEachTraced) {
-  map(*tunnel, 10, "0.0.0.0");
-  map(*tunnel, 10, "239.1.1.1");
-  map(*tunnel, 20, "239.1.1.1");
+class LocalMembershipChangeRuleTest : public LocalMembershipChangeSmTest,
+                                      public ::testing::WithParamInterface<RuleCase> {};
+
+TEST_P(LocalMembershipChangeRuleTest, GroupJoiningRecordsTheKeysOfTheRule) {
+  RuleCase const& c = GetParam();
+  if (c.inSbd) irb->vlanToSbdIs(VlanToSbd{10, 4000});
+  for (auto const& [v, g] : c.mappings) map(*tunnel, v, g);
+  if (!c.group) join(*status, 10);
   track(Mode::groupLevel);
   TestSupport::TraceCapture trace(std::string(kHandle) + "=9");
-  join(*status, 10, "0.0.0.0");
-  EXPECT_EQ(probe.keys(), (Keys{key(10, "0.0.0.0"), key(10, "239.1.1.1")}));
-  EXPECT_EQ(probe.bumps(), 1u);
-  EXPECT_EQ(trace.texts(kHandle, 9), (std::vector<std::string>{"Changed  (10, 0.0.0.0)", "Changed  (10, 239.1.1.1)"}));
+  if (c.group) {
+    join(*status, 10, c.group);
+  } else {
+    vlan(10)->groupIs(GroupMembershipJoin::groupMembershipJoinIs(Wirl::IpGenAddr()));
+  }
+  EXPECT_EQ(probe.keys(), c.keys);
+  EXPECT_EQ(probe.bumps(), c.bumps) << "one event, one bump";
+  if (!c.trace.empty()) {
+    EXPECT_EQ(trace.texts(kHandle, 9), c.trace);
+  }
 }
 
-TEST_F(LocalMembershipChangeSmTest, Ipv6UnspecifiedGroupIsAWildcard) {
-  map(*tunnel, 10, "");
-  map(*tunnel, 10, "ff3e::1");
-  map(*tunnel, 11, "ff3e::1");
-  track(Mode::groupLevel);
-  join(*status, 10, "::");
-  EXPECT_EQ(probe.keys(), (Keys{key(10, ""), key(10, "ff3e::1")}));
-  EXPECT_EQ(probe.bumps(), 1u);
-}
-
-TEST_F(LocalMembershipChangeSmTest, FamilyLessGroupIsHandledAsWildcard) {
-  map(*tunnel, 10, "0.0.0.0");
-  map(*tunnel, 10, "239.1.1.1");
-  join(*status, 10);
-  track(Mode::groupLevel);
-  vlan(10)->groupIs(GroupMembershipJoin::groupMembershipJoinIs(Wirl::IpGenAddr()));
-  EXPECT_EQ(probe.keys(), (Keys{key(10, "0.0.0.0"), key(10, "239.1.1.1")}));
-  EXPECT_EQ(probe.bumps(), 1u);
-}
-
-TEST_F(LocalMembershipChangeSmTest, WildcardGroupWithoutAnyMappingRecordsNothingAndLeavesTheCounter) {
-  map(*tunnel, 20, "239.1.1.1");
-  track(Mode::groupLevel);
-  join(*status, 10, "0.0.0.0");
-  EXPECT_TRUE(probe.keys().empty());
-  EXPECT_EQ(probe.bumps(), 0u);
-}
-
-TEST_F(LocalMembershipChangeSmTest, WildcardGroupInSbdMemberVlanRecordsSbdVlanMappingsTooNotOnlyItsOwn) {
-  irb->vlanToSbdIs(VlanToSbd{10, 4000});
-  map(*tunnel, 10, "0.0.0.0");
-  map(*tunnel, 20, "239.1.1.1");
-  map(*tunnel, 4000, "");
-  map(*tunnel, 4000, "239.2.2.2");
-  track(Mode::groupLevel);
-  join(*status, 10, "0.0.0.0");
-  EXPECT_EQ(probe.keys(), (Keys{key(10, "0.0.0.0"), key(4000, ""), key(4000, "239.2.2.2")}));
-  EXPECT_EQ(probe.bumps(), 1u);
-}
-
-TEST_F(LocalMembershipChangeSmTest, WildcardGroupInSbdMemberVlanWithMappingsOnlyOnTheSbdVlanStillCountsAsAChange) {
-  irb->vlanToSbdIs(VlanToSbd{10, 4000});
-  map(*tunnel, 4000, "239.2.2.2");
-  track(Mode::groupLevel);
-  join(*status, 10, "0.0.0.0");
-  EXPECT_EQ(probe.keys(), (Keys{key(4000, "239.2.2.2")}));
-  EXPECT_EQ(probe.bumps(), 1u);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Rule, LocalMembershipChangeRuleTest,
+    ::testing::Values(
+        RuleCase{"SpecificGroupRecordsItsVlanKeyEvenWithoutAMapping", false, {}, "239.1.1.1",
+                 {key(10, "239.1.1.1")}, 1, {}},
+        RuleCase{"SpecificGroupInSbdMemberVlanRecordsMemberVlanKeyTooNotOnlySbdVlanKey", true, {}, "239.1.1.1",
+                 {key(10, "239.1.1.1"), key(4000, "239.1.1.1")}, 1, {}},
+        RuleCase{"WildcardGroupRecordsEveryMappingOfItsVlanOnceEachTraced", false,
+                 {{10, "0.0.0.0"}, {10, "239.1.1.1"}, {20, "239.1.1.1"}}, "0.0.0.0",
+                 {key(10, "0.0.0.0"), key(10, "239.1.1.1")}, 1,
+                 {"Changed  (10, 0.0.0.0)", "Changed  (10, 239.1.1.1)"}},
+        RuleCase{"Ipv6UnspecifiedGroupIsAWildcard", false, {{10, ""}, {10, "ff3e::1"}, {11, "ff3e::1"}}, "::",
+                 {key(10, ""), key(10, "ff3e::1")}, 1, {}},
+        RuleCase{"FamilyLessGroupIsHandledAsWildcard", false, {{10, "0.0.0.0"}, {10, "239.1.1.1"}}, nullptr,
+                 {key(10, "0.0.0.0"), key(10, "239.1.1.1")}, 1, {}},
+        RuleCase{"WildcardGroupWithoutAnyMappingRecordsNothingAndLeavesTheCounter", false, {{20, "239.1.1.1"}},
+                 "0.0.0.0", {}, 0, {}},
+        RuleCase{"WildcardGroupInSbdMemberVlanRecordsSbdVlanMappingsTooNotOnlyItsOwn", true,
+                 {{10, "0.0.0.0"}, {20, "239.1.1.1"}, {4000, ""}, {4000, "239.2.2.2"}}, "0.0.0.0",
+                 {key(10, "0.0.0.0"), key(4000, ""), key(4000, "239.2.2.2")}, 1, {}},
+        RuleCase{"WildcardGroupInSbdMemberVlanWithMappingsOnlyOnTheSbdVlanStillCountsAsAChange", true,
+                 {{4000, "239.2.2.2"}}, "0.0.0.0", {key(4000, "239.2.2.2")}, 1, {}}),
+    [](::testing::TestParamInfo<RuleCase> const& i) { return std::string(i.param.name); });
 
 TEST_F(LocalMembershipChangeSmTest, HandlersTraceTheirVlanAndGroup) {
   join(*status, 10, "239.1.1.1");
