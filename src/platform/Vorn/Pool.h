@@ -20,7 +20,8 @@
 //
 // WARNING
 //   Memory given to a pool is kept for reuse by blocks of the same size class:
-//   a process's pooled memory stays at its peak. Slabs are never returned.
+//   a process's pooled memory stays at its peak. Slabs are never returned, and
+//   the free blocks of a thread that ends are not reused by others.
 //
 // TYPICAL USAGE
 //   void* p = Vorn::Pool::allocate(sizeof(Node));  Vorn::Pool::deallocate(p, sizeof(Node));
