@@ -49,7 +49,9 @@ VpnInjectReviewSm::VpnInjectReviewSm(
     vornVlanToMulticastGroup_.reserve(tunnelVlanGroupStatus->vlanToMulticastGroup().size());
     for (auto const& [key, mapping] : tunnelVlanGroupStatus->vlanToMulticastGroup()) vlanToMulticastGroupIs(mapping);
   }
-  handleInitialized();
+  // Every reactor made above queued its own key, and nothing drains the set
+  // before the initial pass: its queueing loop would add nothing.
+  initialize(/*keysQueued=*/true);
 }
 
 VpnInjectReviewSm::~VpnInjectReviewSm() {
@@ -152,11 +154,13 @@ void VpnInjectReviewSm::vlanToMulticastGroupDelAll() {
   while (OverlayVlanGroup const* first = vornVlanToMulticastGroup_.firstKey()) vlanToMulticastGroupDel(*first);
 }
 
-void VpnInjectReviewSm::handleInitialized() {
+void VpnInjectReviewSm::handleInitialized() { initialize(/*keysQueued=*/false); }
+
+void VpnInjectReviewSm::initialize(bool keysQueued) {
   VPN_TRACE(8, "handleInitialized", "void Irb::Multicast::Egress::VpnInjectReviewSm::handleInitialized()");
   Vorn::Ptr<IpTunnelVlanGroupStatus const> const status = tunnelVlanGroupStatus();
   Vorn::Ptr<OverlayChangeSet> const cs = changeSet();
-  if (status && cs) {
+  if (status && cs && !keysQueued) {
     for (auto const& [key, mapping] : status->vlanToMulticastGroup()) cs->vlanGroupIs(key);
   }
   initializedIs(true);

@@ -169,6 +169,9 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   char const* fwkType() const override { return "Irb::Multicast::Egress::VpnInjectReviewSm"; }
 
  private:
+  // handleInitialized; `keysQueued`: every mapped key is known to be in the
+  // change set already (the constructor's reactors queued them).
+  void initialize(bool keysQueued);
   bool groupActiveWithSbd(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group) const;
   bool vlanActiveWithSbd(Bridging::VlanId vlanId) const;
   // Keeps vlanWide_ in line for `key` (a no-op for a specific group).
