@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cassert>
 #include <set>
 #include <string>
@@ -16,24 +15,11 @@
 #include "Vorn/Exception.h"
 
 // Level 8 statements of this module: handler entry and decisions.
-#define L3_TRACE8(line, function, expr) VORN_TRACE(l3Trace(), 8, kL3InjectSmFile, line, function, expr)
+#define L3_TRACE8(line, function, expr) VORN_TRACE(l3InjectSmTrace(), 8, kL3InjectSmFile, line, function, expr)
 
 namespace Irb::Multicast::Egress {
 
 namespace {
-
-// The module's trace handle, looked up once: trace sites sit on every
-// handler's path, and are mostly off (a check then costs a load and a test).
-std::atomic<Vorn::TraceHandle*> l3TraceHandle{nullptr};
-
-inline Vorn::TraceHandle& l3Trace() {
-  Vorn::TraceHandle* handle = l3TraceHandle.load(std::memory_order_acquire);
-  if (handle == nullptr) [[unlikely]] {
-    handle = &l3InjectSmTrace();
-    l3TraceHandle.store(handle, std::memory_order_release);
-  }
-  return *handle;
-}
 
 using Routing::Gmp::Brim::RouteIntfKey;
 using Routing::Multicast::OverlayVlanGroup;
@@ -774,10 +760,10 @@ void L3InjectSm::staleWalk(RouteIntfKey key, bool started) {
 }
 
 void L3InjectSm::traceStale(RouteIntfKey const& key) const {
-  if (!Dyad::active(l3Trace(), 7)) return;
+  if (!Dyad::active(l3InjectSmTrace(), 7)) return;
   std::array<Flit::Arg, 3> const args{Dyad::addressArg(key.source()), Dyad::addressArg(key.group()),
                                       Flit::Arg::string(key.intf().stringValue())};
-  Dyad::statement(staleStatement(), l3Trace(), 7, kL3InjectSmFile, 217, "handleInitialized", args);
+  Dyad::statement(staleStatement(), l3InjectSmTrace(), 7, kL3InjectSmFile, 217, "handleInitialized", args);
 }
 
 bool L3InjectSm::onlyOwnChanges(StartUpTable const& before, std::uint64_t ownDels) const {

@@ -1,7 +1,6 @@
 #include "Pim/MembershipDedupedLifetimeNotifiee.h"
 
 #include <array>
-#include <atomic>
 #include <cassert>
 #include <string>
 #include <utility>
@@ -35,23 +34,11 @@ Flit::Statement& removeStatement() {
   return st;
 }
 
-// The trace handle, looked up once: every Join passes here.
-std::atomic<Vorn::TraceHandle*> traceHandle{nullptr};
-
-inline Vorn::TraceHandle& trace() {
-  Vorn::TraceHandle* handle = traceHandle.load(std::memory_order_acquire);
-  if (handle == nullptr) [[unlikely]] {
-    handle = &l3InjectSmTrace();
-    traceHandle.store(handle, std::memory_order_release);
-  }
-  return *handle;
-}
-
 void traceJoin(Flit::Statement& st, void const* self, RouteIntfKey const& key, int line, char const* function) {
-  if (!Dyad::active(trace(), 7)) return;  // off: build nothing
+  if (!Dyad::active(l3InjectSmTrace(), 7)) return;  // off: build nothing
   std::array<Flit::Arg, 4> const args{Flit::Arg::pointer(self), Dyad::addressArg(key.source()),
                                       Dyad::addressArg(key.group()), Flit::Arg::string(key.intf().stringValue())};
-  Dyad::statement(st, trace(), 7, kL3InjectSmFile, line, function, args);
+  Dyad::statement(st, l3InjectSmTrace(), 7, kL3InjectSmFile, line, function, args);
 }
 
 RouteIntfKey keyOf(Keel::DedupHandle const* handle) {

@@ -15,17 +15,25 @@ inline constexpr char const* kL3InjectSmFile = "/src/Pim/L3InjectSm";
 inline constexpr char const* kOverlayMembershipSmFile = "/src/Pim/OverlayMembershipSm";
 inline constexpr char const* kVpnInjectSmFile = "/src/Pim/VpnInjectSm";
 
-inline Vorn::TraceHandle& l3InjectSmTrace() {
+// Every handler's trace sites ask for their handle, mostly with tracing off:
+// the accessors are always inlined so that asking costs a guard check.
+#if defined(__GNUC__) || defined(__clang__)
+#define MCINJECT_TRACE_ACCESSOR [[gnu::always_inline]] inline
+#else
+#define MCINJECT_TRACE_ACCESSOR inline
+#endif
+
+MCINJECT_TRACE_ACCESSOR Vorn::TraceHandle& l3InjectSmTrace() {
   static Vorn::TraceHandle handle("Pim::L3InjectSm", true);
   return handle;
 }
 
-inline Vorn::TraceHandle& overlayMembershipTrace() {
+MCINJECT_TRACE_ACCESSOR Vorn::TraceHandle& overlayMembershipTrace() {
   static Vorn::TraceHandle handle("VpnInjectSm::OverlayMembership", true);
   return handle;
 }
 
-inline Vorn::TraceHandle& vpnInjectSmTrace() {
+MCINJECT_TRACE_ACCESSOR Vorn::TraceHandle& vpnInjectSmTrace() {
   static Vorn::TraceHandle handle("VpnInjectSm", true);
   return handle;
 }
