@@ -60,7 +60,6 @@ class StatusVlanIndex {
   // next change of an indexed status or of the index.
   std::span<Entry const> vlan(Bridging::VlanId vlanId) const noexcept;
 
-  std::size_t statuses() const noexcept { return observers_.size(); }
 
  private:
   // Follows one status's VLAN collection into the index.

@@ -80,13 +80,8 @@ class SortedReactorSet {
     return r && KeyOf()(*r) == key ? r : nullptr;
   }
   bool contains(K const& key) const { return find(key) != nullptr; }
-  // The first reactor in key order, and the first with a key above `key`
-  // (null when there is none).
+  // The first reactor in key order (null when there is none).
   R* first() const { return empty() ? nullptr : at(0); }
-  R* after(K const& key) const {
-    std::size_t const index = upperIndex(key);
-    return index < size() ? at(index) : nullptr;
-  }
   // A snapshot of the keys in order.
   std::vector<K> keys() const {
     std::vector<K> out;
