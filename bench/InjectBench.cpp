@@ -35,8 +35,8 @@
 
 #include "AllocCounter.h"
 #include "Keel/TaskScheduler.h"
-#include "Pim/L3InjectSm.h"
-#include "Pim/VpnInjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 #include "Workload.h"
 #include "model/McastIrbStatus.h"
 #include "support/ReferenceModel.h"

@@ -32,7 +32,8 @@
 
 #include "Brim/RouteIntfKey.h"
 #include "Brim/Status.h"
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "Vorn/Ptr.h"
 #include "model/IpTunnelVlanGroupStatus.h"
 #include "model/MembershipJoinStatus.h"

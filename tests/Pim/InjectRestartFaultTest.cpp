@@ -2,7 +2,7 @@
 // (and by other writers) holding wanted and unwanted entries, watched key by
 // key, and over a table that reports corruption in the middle of the stale
 // walk; a damaged vlanToSbd read on the running VPN path.
-#include "Pim/L3InjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "Keel/TaskScheduler.h"
-#include "Pim/L3InjectSm.h"
-#include "Pim/VpnInjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 #include "Vorn/Exception.h"
 #include "model/IpTunnelVlanGroupStatus.h"
 #include "model/McastIrbStatus.h"

@@ -13,7 +13,8 @@
 #include <cstdint>
 #include <set>
 
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 
 namespace TestSupport {
 

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "Keel/TaskScheduler.h"
-#include "Pim/L3InjectSm.h"
-#include "Pim/VpnInjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 #include "Vorn/Notifiee.h"
 #include "support/Inputs.h"
 

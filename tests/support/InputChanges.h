@@ -33,7 +33,8 @@
 #include <span>
 #include <string>
 
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "model/IpTunnelVlanGroupStatus.h"
 #include "model/McastIrbStatus.h"
 #include "model/MembershipJoinStatus.h"

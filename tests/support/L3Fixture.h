@@ -15,7 +15,7 @@
 #include <initializer_list>
 #include <set>
 
-#include "Pim/L3InjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
 #include "support/Inputs.h"
 
 namespace TestSupport {

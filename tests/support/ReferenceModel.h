@@ -25,7 +25,8 @@
 #include <set>
 
 #include "Brim/RouteIntfKey.h"
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "model/IpTunnelVlanGroupStatus.h"
 #include "model/McastIrbStatus.h"
 #include "model/MembershipJoinStatus.h"

@@ -17,8 +17,9 @@
 
 #include "Brim/Status.h"
 #include "Keel/TaskScheduler.h"
-#include "Pim/OverlayMembershipSm.h"
-#include "Pim/VpnInjectSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 #include "model/IpTunnelVlanGroupStatus.h"
 #include "model/McastIrbStatus.h"
 #include "model/MembershipJoinStatus.h"

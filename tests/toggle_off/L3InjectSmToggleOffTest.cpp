@@ -1,11 +1,11 @@
 // The L3 inject path with "PimL3TunnelInject" off: (S,G) Joins toward each
 // route's underlay source. This executable runs with a toggle directory that
 // switches the toggle off.
-#include "Pim/L3InjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
 
 #include <gtest/gtest.h>
 
-#include "Pim/JoinKey.h"
+#include "Pim/join/JoinKey.h"
 #include "support/Inputs.h"
 #include "support/L3Fixture.h"
 

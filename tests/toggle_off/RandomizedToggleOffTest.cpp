@@ -4,7 +4,7 @@
 // executable runs with a toggle directory that switches the toggle off.
 #include <gtest/gtest.h>
 
-#include "Pim/JoinKey.h"
+#include "Pim/join/JoinKey.h"
 #include "support/Differential.h"
 
 namespace {

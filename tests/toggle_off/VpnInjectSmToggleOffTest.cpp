@@ -1,11 +1,11 @@
 // The VPN inject path with "PimL3TunnelInject" off: (S,G) Joins toward each
 // route's underlay source. This executable runs with a toggle directory that
 // switches the toggle off.
-#include "Pim/VpnInjectSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 
 #include <gtest/gtest.h>
 
-#include "Pim/JoinKey.h"
+#include "Pim/join/JoinKey.h"
 #include "support/Inputs.h"
 #include "support/ReferenceModel.h"
 #include "support/VpnTopFixture.h"

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "Lexer.h"
-#include "Pim/Trace.h"
+#include "Pim/join/Trace.h"
 #include "Vorn/Trace.h"
 
 namespace Mcinject {

@@ -11,10 +11,10 @@
 #endif
 
 #if MCINJECT_HAVE_L3_PATH
-#include "Pim/L3InjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
 #endif
 #if MCINJECT_HAVE_VPN_PATH
-#include "Pim/VpnInjectSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 #endif
 
 namespace Mcinject {

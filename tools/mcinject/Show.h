@@ -19,7 +19,8 @@
 #include "Brim/RouteIntfKey.h"
 #include "Brim/Status.h"
 #include "Keel/TaskScheduler.h"
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "model/RoutingTypes.h"
 #include "model/Wirl.h"
 

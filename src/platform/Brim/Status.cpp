@@ -16,6 +16,7 @@ bool Status::membershipIs(Membership const& m) {
     if (it->second == m.value) return false;
     it->second = m.value;
   }
+  ++epoch_;
   notify(attrMembership, Vorn::Key(m.key));
   return inserted;
 }
@@ -37,6 +38,7 @@ bool Status::membershipDel(RouteIntfKey const& key) {
   if (it == entries_.end()) return false;
   afterErase_ = entries_.erase(it);
   ++erasures_;
+  ++epoch_;
   notify(attrMembership, Vorn::Key(copy));
   return true;
 }

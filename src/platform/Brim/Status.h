@@ -17,8 +17,13 @@
 //   removed since, or the key was changed).
 //
 //   Reads raise Corvo::CorruptionDetectedException when the table was armed
-//   with `corruptNextReadIs(true)` (BrimMapBase). Call counters let tests see
-//   what writers did (e.g. that a wanted entry was never deleted and rewritten).
+//   with `corruptNextReadIs(true)` (BrimMapBase).
+//
+//   `epoch()` counts the table's effective changes (an entry added, its value
+//   changed, an entry removed), by anyone: two equal readings mean nothing
+//   changed in between. Writers use it to tell their own changes from
+//   others'. The call counters are for observability only (tools and tests:
+//   e.g. that a wanted entry was never deleted and rewritten).
 //
 // WARNING
 //   Single event thread. A hint may be passed to another table or outlive its
@@ -92,6 +97,9 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // All entries in key order (for tools and tests; not a corruption-checked read).
   StatusEntries const& entries() const noexcept { return entries_; }
 
+  // Effective changes so far (see OVERVIEW).
+  std::uint64_t epoch() const noexcept { return epoch_; }
+
   std::uint64_t membershipIsCalls() const noexcept { return isCalls_; }
   std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
 
@@ -119,6 +127,7 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // entry it stands on without a search.
   mutable Entries::const_iterator reached_ = entries_.end();
   mutable std::uint64_t reachedErasures_ = 0;
+  std::uint64_t epoch_ = 0;
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
 };

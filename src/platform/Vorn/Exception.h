@@ -4,7 +4,7 @@
 //   the type and the attribute; the mutator changes nothing before raising it.
 // - ReinstantiationException: an instantiating mutator was asked to build an
 //   object under a key that already holds one built from other arguments.
-// - VORN_ASSERT(cond, text): a broken invariant. The failure names the
+// - VORN_ASSERT(cond, text) / VORN_ASSERT_AT(cond, text, file, line): a broken invariant. The failure names the
 //   condition (`text`, or the condition's own source text) and where it was
 //   checked. By default it prints and aborts; tests may install a handler that
 //   throws AssertionFailure instead, to check that an assertion fires.
@@ -76,7 +76,11 @@ constexpr char const* assertionText(char const* text, char const* source) noexce
 
 }  // namespace Vorn
 
-#define VORN_ASSERT(cond, text)                                                                   \
-  do {                                                                                            \
-    if (!(cond)) ::Vorn::assertionFailed(::Vorn::detail::assertionText(text, #cond), __FILE__, __LINE__); \
+#define VORN_ASSERT(cond, text) VORN_ASSERT_AT(cond, text, __FILE__, __LINE__)
+
+// VORN_ASSERT reporting the location a module gives itself (as its trace
+// statements do) instead of the compiler's file and line.
+#define VORN_ASSERT_AT(cond, text, file, line)                                                   \
+  do {                                                                                           \
+    if (!(cond)) ::Vorn::assertionFailed(::Vorn::detail::assertionText(text, #cond), file, line); \
   } while (0)

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "Vorn/Exception.h"
 #include "support/ChangeSetProbe.h"
 #include "support/Inputs.h"
@@ -104,48 +105,6 @@ TEST_F(OverlayChangeSetTest, IterationCanStartAtAGivenKeyAndSurvivesRemovals) {
   }
   EXPECT_EQ(seen, (std::vector<OverlayVlanGroup>{key(20, "239.1.1.1"), key(30, "239.1.1.1")}));
   EXPECT_EQ(set_->vlanGroup().size(), 1u);
-}
-
-TEST(ModeTest, NamesValuesAndTextFormsConvertBothWays) {
-  struct Case {
-    Mode mode;
-    char const* name;
-    unsigned value;
-  };
-  for (Case const& c : {Case{Mode::groupLevel, "groupLevel", 0u}, Case{Mode::interfaceLevel, "interfaceLevel", 1u}}) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(ModeInstance(Vorn::String(c.name)), c.mode);
-    EXPECT_EQ(ModeInstance(c.value), c.mode);
-    EXPECT_EQ(static_cast<unsigned>(c.mode), c.value);
-    EXPECT_STREQ(stringValue(c.mode), c.name);
-    EXPECT_EQ(valueToStrep(c.mode), Vorn::String(c.name));
-    std::ostringstream os;
-    os << c.mode;
-    EXPECT_EQ(os.str(), c.name);
-  }
-  EXPECT_FALSE(ModeInstance(2u).has_value());
-  EXPECT_FALSE(ModeInstance(Vorn::String("GroupLevel")).has_value());
-  EXPECT_STREQ(modeEnumType().typeName(), "Irb::Multicast::Egress::Mode");
-}
-
-TEST(ModeTest, ParsingTakesANameAtThePositionAndAdvances) {
-  Vorn::String const text("interfaceLevel,groupLevel");
-  auto pos = text.begin();
-  Mode mode = Mode::groupLevel;
-  ASSERT_TRUE(sequenceToValue(pos, text.end(), &mode));
-  EXPECT_EQ(mode, Mode::interfaceLevel);
-  EXPECT_EQ(*pos, ',');
-
-  auto const before = pos;
-  EXPECT_FALSE(sequenceToValue(pos, text.end(), &mode));  // "," is no name
-  EXPECT_EQ(pos, before);
-  EXPECT_EQ(mode, Mode::interfaceLevel);
-
-  ++pos;
-  ASSERT_TRUE(sequenceToValue(pos, text.end(), &mode));
-  EXPECT_EQ(mode, Mode::groupLevel);
-  EXPECT_EQ(pos, text.end());
-  EXPECT_FALSE(sequenceToValue(pos, text.end(), &mode));  // nothing left
 }
 
 // ---- overlay change tracker ------------------------------------------------------------

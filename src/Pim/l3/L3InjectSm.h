@@ -32,7 +32,7 @@
 //   mutators. `underlayGmpStatus` must be set. After membershipJoinStatusDel /
 //   tunnelVlanGroupStatusDel the per-item reactors stay and keep their Joins.
 //   A reactor's `underlayRoute()` collection is not a Vorn collection: a
-//   change invalidates iterations over it (see RouteHandleColl).
+//   change invalidates iterations over it (see VornUnderlayRoute).
 //
 // TYPICAL USAGE
 //   auto sm = l3InjectSmFactory(localStatus, tunnelVlanGroupStatus, gmpStatus);
@@ -49,8 +49,8 @@
 
 #include "Brim/MembershipDedupTable.h"
 #include "Brim/Status.h"
-#include "Pim/MembershipDedupedLifetimeNotifiee.h"
-#include "Pim/RouteHandleColl.h"
+#include "Pim/join/MembershipDedupedLifetimeNotifiee.h"
+#include "Pim/join/VornUnderlayRoute.h"
 #include "Vorn/Collection.h"
 #include "Vorn/Notifiee.h"
 #include "Vorn/Ptr.h"
@@ -82,7 +82,7 @@ class L3InjectSm : public Vorn::PtrInterface {
     void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
     // Re-points to another status and resynchronises the VLAN reactors with it.
     void notifierIs(MembershipJoinStatusPtr const& notifier) override;
-    void l3InjectSmIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
+    void ownerIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
     L3InjectSm* l3InjectSm() const noexcept { return l3InjectSm_; }
     char const* fwkType() const override {
       return "Irb::Multicast::Egress::L3InjectSm::VornMembershipJoinStatus";
@@ -100,7 +100,7 @@ class L3InjectSm : public Vorn::PtrInterface {
 
     void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
     void notifierIs(TunnelVlanGroupStatusPtr const& notifier) override;
-    void l3InjectSmIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
+    void ownerIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
     L3InjectSm* l3InjectSm() const noexcept { return l3InjectSm_; }
     char const* fwkType() const override {
       return "Irb::Multicast::Egress::L3InjectSm::VornTunnelVlanGroupStatus";
@@ -116,7 +116,7 @@ class L3InjectSm : public Vorn::PtrInterface {
   // of the mapping's `multicastGroup`; otherwise none.
   class VornVlanToMulticastGroup : public Vorn::NotifieeConstOf<Routing::Multicast::VlanToMulticastGroup> {
    public:
-    using UnderlayRouteColl = RouteHandleColl;
+    using UnderlayRouteColl = VornUnderlayRoute;
 
     VornVlanToMulticastGroup(Vorn::Ptr<Routing::Multicast::VlanToMulticastGroup const> const& notifier,
                              L3InjectSm* l3InjectSm);
@@ -149,14 +149,12 @@ class L3InjectSm : public Vorn::PtrInterface {
 
     void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
     void vornDoZombieReactors(bool zombie) override;
-    // Also tells the owner when the reactor goes inactive.
-    void hasNotificationActiveIs(bool active) override;
 
     // The mapping's key, or the null key without a notifier.
     Routing::Multicast::OverlayVlanGroup overlayVlanGroup() const;
     Routing::Multicast::OverlayVlanGroup fwkKey() const { return overlayVlanGroup(); }
     L3InjectSm* l3InjectSm() const noexcept { return l3InjectSm_; }
-    void l3InjectSmIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
+    void ownerIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
 
     char const* fwkType() const override {
       return "Irb::Multicast::Egress::L3InjectSm::VornVlanToMulticastGroup";
@@ -191,14 +189,12 @@ class L3InjectSm : public Vorn::PtrInterface {
 
     void onAttribute(Vorn::AttributeId attribute, Vorn::Key const& key) override;
     void vornDoZombieReactors(bool zombie) override;
-    // Also tells the owner when the reactor goes inactive.
-    void hasNotificationActiveIs(bool active) override;
 
     // The entry's VLAN, or 1 without a notifier.
     Bridging::VlanId vlanId() const;
     Bridging::VlanId fwkKey() const { return vlanId(); }
     L3InjectSm* l3InjectSm() const noexcept { return l3InjectSm_; }
-    void l3InjectSmIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
+    void ownerIs(L3InjectSm* sm) noexcept { l3InjectSm_ = sm; }
 
     char const* fwkType() const override { return "Irb::Multicast::Egress::L3InjectSm::VornVlanMembership"; }
 
@@ -332,10 +328,9 @@ class L3InjectSm : public Vorn::PtrInterface {
   // The stale cleanup of start-up, given what the table held before it.
   void handleInitialized(StartUpTable const& before);
   // Whether, since `before` was taken, the table changed only through this
-  // path's Join writer (and `ownDels` removals of the cleanup), so that it
-  // holds exactly the entries it held then (less those removed) and the Joins
-  // of the dedup table.
-  bool onlyOwnChanges(StartUpTable const& before, std::uint64_t ownDels) const;
+  // path's Join writer, so that it holds the entries it held then (less those
+  // the writer deleted) and the Joins of the dedup table.
+  bool onlyOwnChanges(StartUpTable const& before) const;
   // The cleanup walk, from the first entry (`started` false) or from the
   // entry after `key`.
   void staleWalk(Routing::Gmp::Brim::RouteIntfKey key, bool started);
@@ -350,10 +345,9 @@ class L3InjectSm : public Vorn::PtrInterface {
   VornVlanMembershipColl vornVlanMembership_;
   std::uint64_t reactorRemovals_ = 0;  // mapping reactors removed so far
   mutable ReactorCursor finger_;       // see vornVlanToMulticastGroup(key)
-  // True while no per-item reactor can be inactive: every one was switched
-  // on and none has gone inactive since (a reactor tells its owner, so this
-  // holds for reactors whose owner is this instance, as all in the
-  // collections are). Switching the tree on skips the reactors then.
+  // True while every per-item reactor is switched on: they are made so, and
+  // only this instance switches them off (its own switch-off, zombie marks).
+  // Switching the tree on skips the reactors then.
   bool reactorsAllActive_ = true;
   bool initialized_ = false;
   bool zombie_ = false;

@@ -5,7 +5,7 @@
 // sequences of every kind of input change, judged against the reference
 // model and a fresh start, are in RandomizedVpnTest; the tests here pin the
 // wiring, the switches, the setters and the teardown.
-#include "Pim/VpnInjectSm.h"
+#include "Pim/vpn/VpnInjectSm.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "Pim/JoinKey.h"
+#include "Pim/join/JoinKey.h"
 #include "model/RoutingTypes.h"
 #include "support/Inputs.h"
 #include "support/TraceCapture.h"

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "Brim/BrimMapBase.h"
-#include "Pim/L3InjectSm.h"
-#include "Pim/MembershipDedupedLifetimeNotifiee.h"
+#include "Pim/l3/L3InjectSm.h"
+#include "Pim/join/MembershipDedupedLifetimeNotifiee.h"
 #include "support/Inputs.h"
 #include "support/L3Fixture.h"
 #include "support/TraceCapture.h"

@@ -8,15 +8,15 @@
 #include <vector>
 
 #include "Brim/MembershipDedupTable.h"
-#include "Pim/RouteHandleColl.h"
+#include "Pim/join/VornUnderlayRoute.h"
 #include "support/Inputs.h"
 
 namespace {
 
-using Irb::Multicast::Egress::RouteHandleColl;
+using Irb::Multicast::Egress::VornUnderlayRoute;
 using Routing::Gmp::MembershipDeduped;
 using Routing::Multicast::UnderlayRoute;
-using Handle = RouteHandleColl::Handle;
+using Handle = VornUnderlayRoute::Handle;
 
 // Route n: (10.0.0.n, 225.1.1.n); routes sort by n.
 UnderlayRoute r(int n) {
@@ -28,7 +28,7 @@ Handle handle(int n) {
   return Vorn::make<MembershipDeduped>(TestSupport::joinKey("0.0.0.0", "225.1.1." + std::to_string(n), 10));
 }
 
-std::vector<int> order(RouteHandleColl const& c) {
+std::vector<int> order(VornUnderlayRoute const& c) {
   std::vector<int> out;
   for (auto const& [route, h] : c) {
     EXPECT_TRUE(h) << "a null handle is never held";
@@ -37,8 +37,8 @@ std::vector<int> order(RouteHandleColl const& c) {
   return out;
 }
 
-TEST(L3RouteHandleColl, KeepsRoutesInOrderWhereverTheyAreAdded) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, KeepsRoutesInOrderWhereverTheyAreAdded) {
+  VornUnderlayRoute c;
   EXPECT_TRUE(c.empty());
   EXPECT_EQ(c.firstKey(), nullptr);
   for (int n : {5, 2, 9, 7, 1, 3}) EXPECT_TRUE(c.set(r(n), handle(n)));
@@ -50,8 +50,8 @@ TEST(L3RouteHandleColl, KeepsRoutesInOrderWhereverTheyAreAdded) {
   EXPECT_EQ(keys, (std::vector<UnderlayRoute>{r(1), r(2), r(3), r(5), r(7), r(9)}));
 }
 
-TEST(L3RouteHandleColl, FindsExactlyTheRoutesHeld) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, FindsExactlyTheRoutesHeld) {
+  VornUnderlayRoute c;
   Handle const h3 = handle(3);
   Handle const h8 = handle(8);
   c.set(r(3), h3);
@@ -65,8 +65,8 @@ TEST(L3RouteHandleColl, FindsExactlyTheRoutesHeld) {
   EXPECT_FALSE(c.contains(TestSupport::route("10.0.0.3", "225.1.1.3", Routing::Multicast::TunnelType::gre)));
 }
 
-TEST(L3RouteHandleColl, TakingTheFirstMovesTheNextInline) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, TakingTheFirstMovesTheNextInline) {
+  VornUnderlayRoute c;
   for (int n : {4, 6, 8}) c.set(r(n), handle(n));
   Handle const taken = c.take(r(4));
   ASSERT_TRUE(taken);
@@ -80,8 +80,8 @@ TEST(L3RouteHandleColl, TakingTheFirstMovesTheNextInline) {
   EXPECT_EQ(c.begin(), c.end());
 }
 
-TEST(L3RouteHandleColl, TakingWhatIsNotHeldChangesNothing) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, TakingWhatIsNotHeldChangesNothing) {
+  VornUnderlayRoute c;
   EXPECT_FALSE(c.take(r(1)));
   c.set(r(2), handle(2));
   c.set(r(4), handle(4));
@@ -90,8 +90,8 @@ TEST(L3RouteHandleColl, TakingWhatIsNotHeldChangesNothing) {
   EXPECT_EQ(order(c), (std::vector<int>{2, 4}));
 }
 
-TEST(L3RouteHandleColl, TakeHandsTheReferenceOverWithoutReleasingIt) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, TakeHandsTheReferenceOverWithoutReleasingIt) {
+  VornUnderlayRoute c;
   Handle h = handle(1);
   MembershipDeduped const* raw = h.ptr();
   c.set(r(1), std::move(h));
@@ -101,8 +101,8 @@ TEST(L3RouteHandleColl, TakeHandsTheReferenceOverWithoutReleasingIt) {
   EXPECT_EQ(raw->references(), 1u) << "the caller's copy is the only reference left";
 }
 
-TEST(L3RouteHandleColl, ReplacingReportsAChangeOnlyForAnotherHandle) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, ReplacingReportsAChangeOnlyForAnotherHandle) {
+  VornUnderlayRoute c;
   Handle const first = handle(1);
   Handle const again = first;
   Handle const other = handle(1);
@@ -119,7 +119,7 @@ TEST(L3RouteHandleColl, ReplacingReportsAChangeOnlyForAnotherHandle) {
 // Join removal's observers may reach back into the reactor.
 class Peeking : public MembershipDeduped {
  public:
-  Peeking(Routing::Gmp::Brim::RouteIntfKey const& k, RouteHandleColl const* c, std::vector<std::size_t>* seen)
+  Peeking(Routing::Gmp::Brim::RouteIntfKey const& k, VornUnderlayRoute const* c, std::vector<std::size_t>* seen)
       : MembershipDeduped(k), c_(c), seen_(seen) {}
   ~Peeking() override {
     seen_->push_back(c_->size());
@@ -127,12 +127,12 @@ class Peeking : public MembershipDeduped {
   }
 
  private:
-  RouteHandleColl const* c_;
+  VornUnderlayRoute const* c_;
   std::vector<std::size_t>* seen_;
 };
 
-TEST(L3RouteHandleColl, AReleasedHandleSeesTheCollectionConsistent) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, AReleasedHandleSeesTheCollectionConsistent) {
+  VornUnderlayRoute c;
   std::vector<std::size_t> seen;
   auto peeking = [&](int n) {
     return Handle(new Peeking(TestSupport::joinKey("0.0.0.0", "225.1.1." + std::to_string(n), 10), &c, &seen));
@@ -147,8 +147,8 @@ TEST(L3RouteHandleColl, AReleasedHandleSeesTheCollectionConsistent) {
   EXPECT_EQ(seen, (std::vector<std::size_t>{2, 0}));
 }
 
-TEST(L3RouteHandleColl, AgreesWithAnOrderedMapOverManyChanges) {
-  RouteHandleColl c;
+TEST(L3VornUnderlayRoute, AgreesWithAnOrderedMapOverManyChanges) {
+  VornUnderlayRoute c;
   std::map<UnderlayRoute, Handle> model;
   unsigned x = 12345;
   for (int step = 0; step < 2000; ++step) {

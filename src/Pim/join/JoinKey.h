@@ -10,8 +10,15 @@
 // The toggle is read once per process, on first use, under a one-time guard,
 // and never again: later changes of the toggle file are not seen.
 //
+// A mapping whose key's group is not specific — a group of no address family
+// (the whole-VLAN mapping), or the wildcard of either family (0.0.0.0, ::) —
+// stands for its whole VLAN, on both paths.
+//
 //   auto key = joinKey(route, vlan);   handle = dedupTable->dedup(key);
+//   for (auto const& k : vlanWideKeys(vlan)) ...;   if (isVlanWide(group)) ...
 #pragma once
+
+#include <array>
 
 #include "Brim/RouteIntfKey.h"
 #include "model/Bridging.h"
@@ -22,5 +29,11 @@ namespace Irb::Multicast::Egress {
 bool togglePimL3TunnelInjectEnabled();
 
 Routing::Gmp::Brim::RouteIntfKey joinKey(Routing::Multicast::UnderlayRoute const& route, Bridging::VlanId vlan);
+
+// Whether a mapping keyed by `group` stands for its whole VLAN.
+inline bool isVlanWide(Wirl::IpGenAddr const& group) noexcept { return !group.isSpecific(); }
+
+// The VLAN-wide keys of `vlan`, in key order: no family, 0.0.0.0, ::.
+std::array<Routing::Multicast::OverlayVlanGroup, 3> vlanWideKeys(Bridging::VlanId vlan);
 
 }  // namespace Irb::Multicast::Egress

@@ -1,4 +1,4 @@
-// RouteHandleColl — the Join handles a mapping reactor holds, by underlay
+// VornUnderlayRoute — the Join handles a mapping reactor holds, by underlay
 // route (both inject paths keep one per mapping reactor).
 //
 // By route, in route order, at most one per route and never a null one. Most
@@ -9,7 +9,7 @@
 // change invalidates iterators and element references (copy first, or walk
 // `keys()`).
 //
-//   RouteHandleColl c;  c.set(route, handle);  if (auto const* h = c.find(route)) ...;  c.take(route);
+//   VornUnderlayRoute c;  c.set(route, handle);  if (auto const* h = c.find(route)) ...;  c.take(route);
 #pragma once
 
 #include <cstddef>
@@ -22,14 +22,14 @@
 
 namespace Irb::Multicast::Egress {
 
-class RouteHandleColl {
+class VornUnderlayRoute {
  public:
   using Handle = Vorn::Ptr<Routing::Gmp::MembershipDeduped const>;
   using value_type = std::pair<Routing::Multicast::UnderlayRoute, Handle>;
 
   class Iterator {
    public:
-    Iterator(RouteHandleColl const* c, std::size_t i) noexcept : c_(c), i_(i) {}
+    Iterator(VornUnderlayRoute const* c, std::size_t i) noexcept : c_(c), i_(i) {}
     value_type const& operator*() const noexcept { return c_->at(i_); }
     value_type const* operator->() const noexcept { return &c_->at(i_); }
     Iterator& operator++() noexcept {
@@ -39,7 +39,7 @@ class RouteHandleColl {
     bool operator==(Iterator const& o) const noexcept { return i_ == o.i_; }
 
    private:
-    RouteHandleColl const* c_;
+    VornUnderlayRoute const* c_;
     std::size_t i_;
   };
 

@@ -1,6 +1,6 @@
 // The L3 inject path: Joins following the inputs (also when inputs are removed
 // wholesale or replaced by other objects), start-up, teardown and its trace.
-#include "Pim/L3InjectSm.h"
+#include "Pim/l3/L3InjectSm.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 #include "Brim/BrimMapBase.h"
 #include "Flit/Flit.h"
 #include "Flit/FlitReader.h"
-#include "Pim/JoinKey.h"
+#include "Pim/join/JoinKey.h"
 #include "Vorn/Exception.h"
 #include "support/Inputs.h"
 #include "support/L3Fixture.h"

@@ -12,12 +12,14 @@
 //   "Pim::L3InjectSm" and the Flit ring buffer). The entry key is the dedup
 //   key byte for byte: the writer never computes a key of its own.
 //
-//   The writer counts what it did: the calls it made to its status table, the
-//   Joins it wrote over an entry the table already held (rewrites), and its
-//   breaks (re-pointed to another table, or its dedup table stopped
-//   delivering). With the table's own call counts, an owner can tell that
-//   nobody else changed the table over a stretch of time, and so that the
-//   table still mirrors its dedup table (see L3InjectSm's start-up).
+//   The writer follows the table's modification epoch: it knows from which
+//   epoch on every change of the table was its own (`onlyOwnChangesSince`),
+//   so an owner can tell that nobody else changed the table over a stretch of
+//   time, and so that the table still mirrors the dedup table (see
+//   L3InjectSm's start-up). A writer re-pointed to another table, or whose
+//   dedup table stopped delivering, mirrors nothing any more and says so.
+//   It also counts what it did (calls, rewrites over an existing entry,
+//   breaks), for observability only.
 //
 // WARNING
 //   `gmpStatus` must be set. Destroying the writer writes nothing: the owner
@@ -47,14 +49,19 @@ class MembershipDedupedLifetimeNotifiee : public Keel::DedupHashTableLifeTimeNot
     if (gmpStatus == gmpStatus_) return;
     gmpStatus_ = gmpStatus;
     ++breaks_;
+    mirroring_ = false;
   }
 
   void handleInsert(Vorn::Ptr<Keel::DedupHandle> const& routeIntf) const override;
   void handleRemove(Keel::DedupHandle* routeIntf) const override;
   void handleNotificationStop(Vorn::Ptr<Keel::DedupHashTable const> const& table) const override;
 
+  // Whether every change of the status table since it stood at `epoch` was
+  // made by this writer, while it mirrored its dedup table.
+  bool onlyOwnChangesSince(std::uint64_t epoch) const noexcept;
+
   // Calls made to the status table (Joins written, Joins deleted), rewrites
-  // and breaks.
+  // and breaks: observability only.
   std::uint64_t membershipIsCalls() const noexcept { return isCalls_; }
   std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
   std::uint64_t rewrites() const noexcept { return rewrites_; }
@@ -63,11 +70,22 @@ class MembershipDedupedLifetimeNotifiee : public Keel::DedupHashTableLifeTimeNot
   char const* fwkType() const override { return "Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee"; }
 
  private:
+  // Around a change of its own: notes a change by anyone else since the last
+  // one, or during this one; returns the epoch before it.
+  std::uint64_t ownChangeStarts(Routing::Gmp::Brim::Status const& status) const;
+  void ownChangeEnds(Routing::Gmp::Brim::Status const& status, std::uint64_t before) const;
+
   Vorn::Ptr<Routing::Gmp::Brim::Status> gmpStatus_;
   mutable std::uint64_t isCalls_ = 0;
   mutable std::uint64_t delCalls_ = 0;
   mutable std::uint64_t rewrites_ = 0;
   mutable std::uint64_t breaks_ = 0;
+  // The table's epoch right after this writer's last change, and the epoch
+  // from which on every change was this writer's (a change by anyone else
+  // moves it up to the epoch the writer then finds).
+  mutable std::uint64_t lastOwnEpoch_ = 0;
+  mutable std::uint64_t ownSince_ = 0;
+  mutable bool mirroring_ = true;
 };
 
 // The instantiating mutators both inject paths share for their Join writer

@@ -1,4 +1,4 @@
-#include "Pim/StatusVlanIndex.h"
+#include "Pim/vpn/StatusVlanIndex.h"
 
 #include <algorithm>
 #include <iterator>

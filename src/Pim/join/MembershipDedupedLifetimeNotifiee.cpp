@@ -1,4 +1,4 @@
-#include "Pim/MembershipDedupedLifetimeNotifiee.h"
+#include "Pim/join/MembershipDedupedLifetimeNotifiee.h"
 
 #include <array>
 #include <cassert>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "Dyad/Dyad.h"
-#include "Pim/Trace.h"
+#include "Pim/join/Trace.h"
 #include "Vorn/Exception.h"
 
 namespace Irb::Multicast::Egress {
@@ -51,6 +51,28 @@ MembershipDedupedLifetimeNotifiee::MembershipDedupedLifetimeNotifiee(
     Vorn::Ptr<Routing::Gmp::Brim::Status> const& gmpStatus)
     : gmpStatus_(gmpStatus) {
   assert(gmpStatus_ && "the Join writer needs a status table");
+  lastOwnEpoch_ = ownSince_ = gmpStatus_->epoch();
+}
+
+bool MembershipDedupedLifetimeNotifiee::onlyOwnChangesSince(std::uint64_t epoch) const noexcept {
+  std::uint64_t const now = gmpStatus_->epoch();
+  if (now == epoch) return true;  // no change at all
+  return mirroring_ && now == lastOwnEpoch_ && ownSince_ <= epoch;
+}
+
+std::uint64_t MembershipDedupedLifetimeNotifiee::ownChangeStarts(Routing::Gmp::Brim::Status const& status) const {
+  std::uint64_t const now = status.epoch();
+  if (now != lastOwnEpoch_) ownSince_ = now;  // someone else changed it meanwhile
+  return now;
+}
+
+void MembershipDedupedLifetimeNotifiee::ownChangeEnds(Routing::Gmp::Brim::Status const& status,
+                                                      std::uint64_t before) const {
+  // Our change moves the epoch by one at most: more is the table's observers
+  // changing it in reaction, which no longer is ours.
+  std::uint64_t const now = status.epoch();
+  if (now - before > 1) ownSince_ = now;
+  lastOwnEpoch_ = now;
 }
 
 void MembershipDedupedLifetimeNotifiee::handleInsert(Vorn::Ptr<Keel::DedupHandle> const& routeIntf) const {
@@ -59,7 +81,9 @@ void MembershipDedupedLifetimeNotifiee::handleInsert(Vorn::Ptr<Keel::DedupHandle
   Routing::Gmp::Brim::Membership const membership{key, 1};
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = gmpStatus_;
   ++isCalls_;
+  std::uint64_t const before = ownChangeStarts(*status);
   if (!status->membershipIs(membership)) ++rewrites_;
+  ownChangeEnds(*status, before);
 }
 
 void MembershipDedupedLifetimeNotifiee::handleRemove(Keel::DedupHandle* routeIntf) const {
@@ -67,11 +91,14 @@ void MembershipDedupedLifetimeNotifiee::handleRemove(Keel::DedupHandle* routeInt
   traceJoin(removeStatement(), this, key, 62, "handleRemove");
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = gmpStatus_;
   ++delCalls_;
+  std::uint64_t const before = ownChangeStarts(*status);
   status->membershipDel(key);
+  ownChangeEnds(*status, before);
 }
 
 void MembershipDedupedLifetimeNotifiee::handleNotificationStop(Vorn::Ptr<Keel::DedupHashTable const> const&) const {
   ++breaks_;  // Joins may now come and go without being written
+  mirroring_ = false;
 }
 
 Vorn::Ptr<MembershipDedupedLifetimeNotifiee> underlayInjectNotifieeIs(

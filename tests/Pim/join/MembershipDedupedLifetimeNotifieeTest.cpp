@@ -1,4 +1,4 @@
-#include "Pim/MembershipDedupedLifetimeNotifiee.h"
+#include "Pim/join/MembershipDedupedLifetimeNotifiee.h"
 
 #include <gtest/gtest.h>
 

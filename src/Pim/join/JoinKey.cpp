@@ -1,4 +1,4 @@
-#include "Pim/JoinKey.h"
+#include "Pim/join/JoinKey.h"
 
 #include "Toggle/Toggle.h"
 
@@ -14,6 +14,12 @@ Routing::Gmp::Brim::RouteIntfKey joinKey(Routing::Multicast::UnderlayRoute const
   Wirl::IpGenAddr const source = togglePimL3TunnelInjectEnabled() ? Wirl::IpGenAddr(route.groupAddr().af())
                                                                    : route.underlaySource();
   return Routing::Gmp::Brim::RouteIntfKey(source, route.groupAddr(), Wirl::VlanIntfId::vlanIdToIntfId(vlan.value()));
+}
+
+std::array<Routing::Multicast::OverlayVlanGroup, 3> vlanWideKeys(Bridging::VlanId vlan) {
+  using Routing::Multicast::OverlayVlanGroup;
+  return {OverlayVlanGroup(vlan, Wirl::IpGenAddr()), OverlayVlanGroup(vlan, Wirl::IpGenAddr(Wirl::AddressFamily::ipv4)),
+          OverlayVlanGroup(vlan, Wirl::IpGenAddr(Wirl::AddressFamily::ipv6))};
 }
 
 }  // namespace Irb::Multicast::Egress

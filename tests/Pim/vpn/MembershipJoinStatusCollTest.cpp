@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "Vorn/Exception.h"
 #include "support/Inputs.h"
 #include "support/Recorder.h"

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "Brim/BrimMapBase.h"
-#include "Pim/OverlayMembershipSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "Vorn/Exception.h"
 #include "support/ChangeSetProbe.h"
 #include "support/Inputs.h"

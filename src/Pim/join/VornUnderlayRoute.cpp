@@ -1,4 +1,4 @@
-#include "Pim/RouteHandleColl.h"
+#include "Pim/join/VornUnderlayRoute.h"
 
 #include <algorithm>
 #include <iterator>
@@ -8,7 +8,7 @@ namespace Irb::Multicast::Egress {
 
 using Routing::Multicast::UnderlayRoute;
 
-RouteHandleColl::Handle const* RouteHandleColl::find(UnderlayRoute const& r) const {
+VornUnderlayRoute::Handle const* VornUnderlayRoute::find(UnderlayRoute const& r) const {
   if (empty()) return nullptr;
   if (first_.first == r) return &first_.second;
   auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
@@ -16,14 +16,14 @@ RouteHandleColl::Handle const* RouteHandleColl::find(UnderlayRoute const& r) con
   return it != rest_.end() && it->first == r ? &it->second : nullptr;
 }
 
-std::vector<UnderlayRoute> RouteHandleColl::keys() const {
+std::vector<UnderlayRoute> VornUnderlayRoute::keys() const {
   std::vector<UnderlayRoute> out;
   out.reserve(size());
   for (auto const& e : *this) out.push_back(e.first);
   return out;
 }
 
-bool RouteHandleColl::set(UnderlayRoute const& r, Handle handle) {
+bool VornUnderlayRoute::set(UnderlayRoute const& r, Handle handle) {
   assert(handle && "a route's handle is never null");
   if (empty()) {
     first_ = value_type(r, std::move(handle));
@@ -51,7 +51,7 @@ bool RouteHandleColl::set(UnderlayRoute const& r, Handle handle) {
   return true;  // `old` goes now, with the collection consistent
 }
 
-RouteHandleColl::Handle RouteHandleColl::take(UnderlayRoute const& r) {
+VornUnderlayRoute::Handle VornUnderlayRoute::take(UnderlayRoute const& r) {
   if (empty()) return nullptr;
   Handle out;
   if (first_.first == r) {
