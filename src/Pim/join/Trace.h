@@ -39,3 +39,11 @@ MCINJECT_TRACE_ACCESSOR Vorn::TraceHandle& vpnInjectSmTrace() {
 }
 
 }  // namespace Irb::Multicast::Egress
+
+// Level-`level` statements of each module, at the line the module gives them.
+#define L3_TRACE8(line, function, expr)                                                                \
+  VORN_TRACE(::Irb::Multicast::Egress::l3InjectSmTrace(), 8, ::Irb::Multicast::Egress::kL3InjectSmFile, line, \
+             function, expr)
+#define VPN_TRACE(level, line, function, expr)                                                          \
+  VORN_TRACE(::Irb::Multicast::Egress::vpnInjectSmTrace(), level, ::Irb::Multicast::Egress::kVpnInjectSmFile, \
+             line, function, expr)

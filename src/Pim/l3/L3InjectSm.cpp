@@ -15,20 +15,14 @@
 #include "Vorn/Exception.h"
 #include "Vorn/ReactorOwnership.h"
 
-// Level 8 statements of this module: handler entry and decisions.
-#define L3_TRACE8(line, function, expr) VORN_TRACE(l3InjectSmTrace(), 8, kL3InjectSmFile, line, function, expr)
-
 namespace Irb::Multicast::Egress {
 
 namespace {
 
-using Routing::Gmp::Brim::RouteIntfKey;
 using Routing::Multicast::OverlayVlanGroup;
-using Routing::Multicast::UnderlayRoute;
 using Routing::Multicast::VlanToMulticastGroup;
 
 }  // namespace
-
 
 // ---- text forms ------------------------------------------------------------------------
 

@@ -21,7 +21,6 @@ using Wirl::IpGenAddr;
 
 // ==== Change trackers ==================================================================
 
-using Routing::Multicast::IpTunnelVlanGroupStatus;
 using Routing::Multicast::OverlayVlanGroup;
 
 using VlanSm = LocalMembershipChangeSm::VlanSm;

@@ -15,7 +15,6 @@ namespace Irb::Multicast::Egress {
 using Bridging::VlanId;
 using Gmp::GroupMembershipJoin;
 using Gmp::SourceMembershipJoin;
-using Gmp::VlanMembershipJoin;
 using Wirl::AddressFamily;
 using Wirl::IpGenAddr;
 

@@ -15,12 +15,7 @@ namespace Irb::Multicast::Egress {
 using Bridging::VlanId;
 using Routing::Multicast::IpTunnelVlanGroupStatus;
 using Routing::Multicast::OverlayVlanGroup;
-using Routing::Multicast::UnderlayRoute;
-using Wirl::AddressFamily;
 using Wirl::IpGenAddr;
-
-#define VPN_TRACE(level, line, function, expr) \
-  VORN_TRACE(vpnInjectSmTrace(), level, kVpnInjectSmFile, line, function, expr)
 
 // ==== VpnInjectReviewSm ===============================================================
 
@@ -314,7 +309,5 @@ void VpnInjectReviewSm::VornChangeSet::onAttribute(Vorn::AttributeId attribute, 
   if (attribute != OverlayChangeSet::attrChanged || isZombie() || !owner_) return;
   owner_->handleChangeSet();
 }
-
-#undef VPN_TRACE
 
 }  // namespace Irb::Multicast::Egress

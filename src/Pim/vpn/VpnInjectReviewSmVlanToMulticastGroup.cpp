@@ -11,15 +11,8 @@
 
 namespace Irb::Multicast::Egress {
 
-using Bridging::VlanId;
-using Routing::Multicast::IpTunnelVlanGroupStatus;
 using Routing::Multicast::OverlayVlanGroup;
 using Routing::Multicast::UnderlayRoute;
-using Wirl::AddressFamily;
-using Wirl::IpGenAddr;
-
-#define VPN_TRACE(level, line, function, expr) \
-  VORN_TRACE(vpnInjectSmTrace(), level, kVpnInjectSmFile, line, function, expr)
 
 // ==== VlanToMulticastGroup ================================================================
 
@@ -140,7 +133,5 @@ void VpnInjectReviewSm::VlanToMulticastGroup::vornDoZombieReactors(bool zombie) 
   if (zombie) injectRouteDelAll();
   zombieIs(zombie);
 }
-
-#undef VPN_TRACE
 
 }  // namespace Irb::Multicast::Egress

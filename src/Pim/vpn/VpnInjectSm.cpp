@@ -12,12 +12,7 @@
 
 namespace Irb::Multicast::Egress {
 
-using Bridging::VlanId;
 using Routing::Multicast::IpTunnelVlanGroupStatus;
-using Routing::Multicast::OverlayVlanGroup;
-using Routing::Multicast::UnderlayRoute;
-using Wirl::AddressFamily;
-using Wirl::IpGenAddr;
 // ---- VpnInjectSm ---------------------------------------------------------------
 
 // Holds the IRB status for the path; it has no handlers.
