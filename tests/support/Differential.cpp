@@ -29,6 +29,13 @@ std::string describeJoins(JoinSet const& joins) {
 
 namespace {
 
+std::string reasonText(Irb::Multicast::Egress::JoinReason const& r) {
+  std::ostringstream os;
+  os << r.mapping << " route " << r.route;
+  return os.str();
+}
+
+
 // "running only: ..., model only: ..." for two differing sets.
 std::string difference(JoinSet const& running, JoinSet const& other, char const* otherName) {
   JoinSet onlyRunning;
@@ -68,6 +75,23 @@ RouteIntfKey leftoverKey(ChoiceSource& c) {
   return joinKey(sources[c.below(4)], groups[c.below(4)], vlans[c.below(5)]);
 }
 
+// (c) of the judgement, for either path: `provenance(key)` and `check(key, reason)`.
+template <class Provenance, class Check>
+std::string provenanceOf(JoinSet const& joins, Provenance provenance, Check check) {
+  for (RouteIntfKey const& key : joins) {
+    Irb::Multicast::Egress::JoinProvenance const why = provenance(key);
+    std::ostringstream os;
+    os << "the Join " << key;
+    if (!why.held) return os.str() + " is not held by the path";
+    if (why.reasons.empty()) return os.str() + " has no reason";
+    for (auto const& reason : why.reasons) {
+      std::string const wrong = check(key, reason);
+      if (!wrong.empty()) return os.str() + " has a reason (mapping " + reasonText(reason) + ") that is wrong: " + wrong;
+    }
+  }
+  return {};
+}
+
 class L3Driver final : public PathDriver {
  public:
   PathKind kind() const override { return PathKind::l3; }
@@ -96,6 +120,12 @@ class L3Driver final : public PathDriver {
 
   JoinSet modelJoins(InputWorld const& world) override {
     return l3ModelJoins(world.local().ptr(), *world.tunnel(), starG_);
+  }
+
+  std::string provenanceCheck(InputWorld const& world, JoinSet const& joins) override {
+    return provenanceOf(
+        joins, [&](RouteIntfKey const& k) { return sm_->joinProvenance(k); },
+        [&](RouteIntfKey const& k, auto const& r) { return l3ReasonCheck(world.local().ptr(), *world.tunnel(), k, r, starG_); });
   }
 
   std::string restartCheck(InputWorld const& world, Status const& gmp, ChoiceSource& c) override {
@@ -165,6 +195,14 @@ class VpnDriver final : public PathDriver {
     return vpnModelJoins(*world.coll(), *world.tunnel(), withIrb_ ? world.irb().ptr() : nullptr, starG_);
   }
 
+  std::string provenanceCheck(InputWorld const& world, JoinSet const& joins) override {
+    return provenanceOf(
+        joins, [&](RouteIntfKey const& k) { return vpn_->joinProvenance(k); },
+        [&](RouteIntfKey const& k, auto const& r) {
+          return vpnReasonCheck(*world.coll(), *world.tunnel(), irbOf(world).ptr(), k, r, starG_);
+        });
+  }
+
  private:
   Vorn::Ptr<Irb::Multicast::McastIrbStatus const> irbOf(InputWorld const& world) const {
     return withIrb_ ? Vorn::Ptr<Irb::Multicast::McastIrbStatus const>(world.irb()) : nullptr;
@@ -186,7 +224,7 @@ std::string judge(PathDriver& driver, InputWorld const& world, Status const& gmp
   JoinSet const fresh = driver.freshJoins(world);
   if (running != fresh) return difference(running, fresh, "a fresh instance");
   if (gmp.entries().size() != running.size()) return "the table holds entries other than Joins";
-  return {};
+  return driver.provenanceCheck(world, running);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 //   (a) its Joins equal the reference model's (ReferenceModel.h);
 //   (b) its Joins equal those a fresh instance of the same path, built on the
 //       same inputs, writes into a fresh table (restart equivalence);
+//   (c) every Join has at least one reason (joinProvenance), and every
+//       reason is true in the reference model;
 // and after teardown the table holds no Join of the path, also once more
 // changes arrive. An L3 run also restarts, every few changes, a second
 // instance over a copy of the running table plus stale entries, which must
@@ -52,6 +54,9 @@ class PathDriver {
   // empty table.
   virtual JoinSet freshJoins(InputWorld const& world) = 0;
   virtual JoinSet modelJoins(InputWorld const& world) = 0;
+  // Every Join in `joins` must be held with at least one reason, each true
+  // in the model: what is wrong, or "".
+  virtual std::string provenanceCheck(InputWorld const& world, JoinSet const& joins) = 0;
   // A restart over a copy of `gmp` with stale entries added: what went
   // wrong, or "" (paths without start-up cleanup: always "").
   virtual std::string restartCheck(InputWorld const& /*world*/, Routing::Gmp::Brim::Status const& /*gmp*/,

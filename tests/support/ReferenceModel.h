@@ -23,8 +23,10 @@
 #pragma once
 
 #include <set>
+#include <string>
 
 #include "Brim/RouteIntfKey.h"
+#include "Pim/join/JoinProvenance.h"
 #include "Pim/vpn/OverlayMembershipChangeSm.h"
 #include "Pim/vpn/SbdVlanChangeSm.h"
 #include "model/IpTunnelVlanGroupStatus.h"
@@ -43,6 +45,18 @@ JoinSet l3ModelJoins(Irb::Multicast::Gmp::MembershipJoinStatus const* local,
 JoinSet vpnModelJoins(Irb::Multicast::Egress::MembershipJoinStatusColl const& coll,
                       Routing::Multicast::IpTunnelVlanGroupStatus const& tunnel,
                       Irb::Multicast::McastIrbStatus const* irb, bool starG);
+
+// "" when `reason` for the Join `key` holds in the model: its mapping is
+// there, lists the route, gives the key, is wanted, and each piece of
+// evidence is in the inputs as it claims; else what is wrong.
+std::string l3ReasonCheck(Irb::Multicast::Gmp::MembershipJoinStatus const* local,
+                          Routing::Multicast::IpTunnelVlanGroupStatus const& tunnel,
+                          Routing::Gmp::Brim::RouteIntfKey const& key,
+                          Irb::Multicast::Egress::JoinReason const& reason, bool starG);
+std::string vpnReasonCheck(Irb::Multicast::Egress::MembershipJoinStatusColl const& coll,
+                           Routing::Multicast::IpTunnelVlanGroupStatus const& tunnel,
+                           Irb::Multicast::McastIrbStatus const* irb, Routing::Gmp::Brim::RouteIntfKey const& key,
+                           Irb::Multicast::Egress::JoinReason const& reason, bool starG);
 
 // The toggle state as the process configuration gives it (read directly).
 bool modelStarG();

@@ -82,7 +82,10 @@ void MembershipDedupedLifetimeNotifiee::handleInsert(Vorn::Ptr<Keel::DedupHandle
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = gmpStatus_;
   ++isCalls_;
   std::uint64_t const before = ownChangeStarts(*status);
-  if (!status->membershipIs(membership)) ++rewrites_;
+  if (!status->membershipIs(membership)) {
+    ++rewrites_;
+    static_cast<Routing::Gmp::MembershipDeduped const*>(routeIntf.ptr())->adoptedIs(true);
+  }
   ownChangeEnds(*status, before);
 }
 

@@ -49,6 +49,7 @@
 
 #include "Brim/MembershipDedupTable.h"
 #include "Brim/Status.h"
+#include "Pim/join/JoinProvenance.h"
 #include "Pim/join/MembershipDedupedLifetimeNotifiee.h"
 #include "Pim/join/VornUnderlayRoute.h"
 #include "Vorn/Collection.h"
@@ -289,6 +290,10 @@ class L3InjectSm : public Vorn::PtrInterface {
   // wildcard) or the entry lists exactly that group. False without a status.
   bool membershipJoinStatusLookup(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group) const;
 
+  // Why the Join of `key` is held or not (see Pim/join/JoinProvenance.h).
+  JoinProvenance joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const;
+  InjectCounters counters() const;
+
   // Stale Join cleanup: removes every status-table entry whose key the dedup
   // table does not hold, walking the whole table (start-up runs it through
   // a cheaper route that has the same effect, see the constructor).
@@ -335,6 +340,8 @@ class L3InjectSm : public Vorn::PtrInterface {
   // entry after `key`.
   void staleWalk(Routing::Gmp::Brim::RouteIntfKey key, bool started);
   void traceStale(Routing::Gmp::Brim::RouteIntfKey const& key) const;
+  // The membership behind `reason`'s `smet` (or what is missing).
+  void smetEvidence(JoinReason& reason) const;
 
   Vorn::Ptr<VornMembershipJoinStatus> vornMembershipJoinStatus_;
   Vorn::Ptr<VornTunnelVlanGroupStatus> vornTunnelVlanGroupStatus_;
@@ -349,6 +356,7 @@ class L3InjectSm : public Vorn::PtrInterface {
   // only this instance switches them off (its own switch-off, zombie marks).
   // Switching the tree on skips the reactors then.
   bool reactorsAllActive_ = true;
+  std::uint64_t staleRemoved_ = 0;  // entries the start-up cleanup removed
   bool initialized_ = false;
   bool zombie_ = false;
 };

@@ -137,6 +137,7 @@ void L3InjectSm::staleWalk(RouteIntfKey key, bool started) {
       if (underlayInjectDedupTable_ && underlayInjectDedupTable_->lookup(key)) continue;  // wanted
       traceStale(key);
       status->membershipDel(key);
+      ++staleRemoved_;
     }
   } catch (Corvo::CorruptionDetectedException const& e) {
     status->doCorruptionDetected(e.msg());
@@ -200,6 +201,7 @@ void L3InjectSm::handleInitialized(StartUpTable const& before) {
       traceStale(key);
       std::uint64_t const epoch = status->epoch();
       status->membershipDel(key);
+      ++staleRemoved_;
       if (status->epoch() != epoch + 1 || status->corruptNextRead()) {
         // Someone reacted: go on as the walk would, from this key.
         staleWalk(key, true);

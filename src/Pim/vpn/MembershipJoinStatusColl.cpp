@@ -195,4 +195,77 @@ bool MembershipJoinStatusColl::vlanWanted(VlanId vlanId, SbdToVlanStatus const* 
   return false;
 }
 
+// ---- evidence ------------------------------------------------------------------------
+
+namespace {
+
+// The first source of a peer's group entry with an interface that counts.
+bool peerWitness(GroupMembershipJoin const& group, MembershipEvidence& e) {
+  for (auto const& [addr, source] : group.source().raw()) {
+    for (Wirl::IntfId const intf : source->includeIntf().raw()) {
+      if (isNonTunnelIntf(intf)) {
+        e.source = addr;
+        e.intf = intf;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+template <class ServedFn>
+void forServedVlans(SbdToVlanStatus const* sbdToVlanStatus, VlanId sbdVlan, ServedFn fn) {
+  Vorn::Ptr<SbdVlanState const> const sbd = sbdToVlanStatus ? sbdToVlanStatus->sbdVlanState(sbdVlan) : nullptr;
+  if (!sbd) return;
+  for (VlanId const member : sbd->vlanId()) fn(member);
+}
+
+}  // namespace
+
+void MembershipJoinStatusColl::groupEvidenceIn(VlanId vlanId, IpGenAddr const& group, bool viaSbd,
+                                               std::vector<MembershipEvidence>& out) const {
+  for (StatusVlanIndex::Entry const& e : localVlans_.vlan(vlanId)) {
+    auto const& groups = e.vlan->group();
+    for (IpGenAddr const& g : {group, kIpv4Wildcard, kIpv6Wildcard}) {
+      if (!groups.contains(g)) continue;
+      out.push_back(MembershipEvidence{e.status->name(), false, vlanId, viaSbd, g, IpGenAddr(), Wirl::IntfId()});
+      break;
+    }
+  }
+  for (StatusVlanIndex::Entry const& e : peerVlans_.vlan(vlanId)) {
+    Vorn::Ptr<GroupMembershipJoin> const* g = e.vlan->group().find(group);
+    MembershipEvidence ev{e.status->name(), true, vlanId, viaSbd, group, IpGenAddr(), Wirl::IntfId()};
+    if (g && peerWitness(**g, ev)) out.push_back(ev);
+  }
+}
+
+void MembershipJoinStatusColl::vlanEvidenceIn(VlanId vlanId, bool viaSbd, std::vector<MembershipEvidence>& out) const {
+  for (StatusVlanIndex::Entry const& e : localVlans_.vlan(vlanId)) {
+    IpGenAddr const* first = e.vlan->group().firstKey();
+    if (first) out.push_back(MembershipEvidence{e.status->name(), false, vlanId, viaSbd, *first, IpGenAddr(), Wirl::IntfId()});
+  }
+  for (StatusVlanIndex::Entry const& e : peerVlans_.vlan(vlanId)) {
+    for (auto const& [addr, group] : e.vlan->group().raw()) {
+      MembershipEvidence ev{e.status->name(), true, vlanId, viaSbd, addr, IpGenAddr(), Wirl::IntfId()};
+      if (peerWitness(*group, ev)) {
+        out.push_back(ev);
+        break;
+      }
+    }
+  }
+}
+
+void MembershipJoinStatusColl::groupEvidence(VlanId vlanId, IpGenAddr const& group,
+                                             SbdToVlanStatus const* sbdToVlanStatus,
+                                             std::vector<MembershipEvidence>& out) const {
+  groupEvidenceIn(vlanId, group, false, out);
+  forServedVlans(sbdToVlanStatus, vlanId, [&](VlanId member) { groupEvidenceIn(member, group, true, out); });
+}
+
+void MembershipJoinStatusColl::vlanEvidence(VlanId vlanId, SbdToVlanStatus const* sbdToVlanStatus,
+                                            std::vector<MembershipEvidence>& out) const {
+  vlanEvidenceIn(vlanId, false, out);
+  forServedVlans(sbdToVlanStatus, vlanId, [&](VlanId member) { vlanEvidenceIn(member, true, out); });
+}
+
 }  // namespace Irb::Multicast::Egress

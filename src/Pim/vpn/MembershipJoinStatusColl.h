@@ -28,7 +28,9 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
+#include "Pim/join/JoinProvenance.h"
 #include "Pim/vpn/StatusVlanIndex.h"
 #include "Vorn/Collection.h"
 #include "Vorn/Entity.h"
@@ -85,9 +87,22 @@ class MembershipJoinStatusColl : public Vorn::Entity {
                    SbdToVlanStatus const* sbdToVlanStatus) const;
   bool vlanWanted(Bridging::VlanId vlanId, SbdToVlanStatus const* sbdToVlanStatus) const;
 
+  // What makes groupWanted / vlanWanted true: one entry per status and VLAN
+  // that counts (its first witness), appended to `out`. Empty exactly when
+  // the verdict is false.
+  void groupEvidence(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group, SbdToVlanStatus const* sbdToVlanStatus,
+                     std::vector<MembershipEvidence>& out) const;
+  void vlanEvidence(Bridging::VlanId vlanId, SbdToVlanStatus const* sbdToVlanStatus,
+                    std::vector<MembershipEvidence>& out) const;
+
   char const* fwkType() const override { return "Irb::Multicast::Egress::MembershipJoinStatusColl"; }
 
  private:
+  // The evidence of one VLAN (the mapping's own, or one its SBD VLAN serves).
+  void groupEvidenceIn(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group, bool viaSbd,
+                       std::vector<MembershipEvidence>& out) const;
+  void vlanEvidenceIn(Bridging::VlanId vlanId, bool viaSbd, std::vector<MembershipEvidence>& out) const;
+
   void statusIs(StatusColl& coll, StatusVlanIndex& index, Attribute attribute, char const* attributeName,
                 StatusPtr const& status);
   StatusPtr statusDel(StatusColl& coll, StatusVlanIndex& index, Attribute attribute, Vorn::String const& name);

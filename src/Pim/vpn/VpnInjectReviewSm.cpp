@@ -205,6 +205,8 @@ Keel::WalkRet VpnInjectReviewSm::walk() {
       break;
     }
   }
+  ++slices_;
+  itemsReviewed_ += processed;
   return Keel::WalkRet{!coll.empty(), processed};
 }
 
@@ -218,6 +220,7 @@ void VpnInjectReviewSm::walkFinishedNotification() {
   VPN_TRACE(8, 263, "walkFinishedNotification",
             "virtual void Irb::Multicast::Egress::VpnInjectReviewSm::walkFinishedNotification()");
   bookmark_ = OverlayVlanGroup();
+  ++walks_;
 }
 
 void VpnInjectReviewSm::traceEvent(Keel::WalkSmBase::TraceEvent event) const {

@@ -57,6 +57,7 @@
 #include "Brim/MembershipDedupTable.h"
 #include "Keel/TaskScheduler.h"
 #include "Keel/WalkSmBase.h"
+#include "Pim/join/JoinProvenance.h"
 #include "Pim/join/MembershipDedupedLifetimeNotifiee.h"
 #include "Pim/vpn/MembershipJoinStatusColl.h"
 #include "Pim/vpn/OverlayChangeSet.h"
@@ -150,6 +151,13 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   // A `changed` bump: schedules a walk.
   void handleChangeSet();
 
+  // Why the Join of `key` is held or not (see Pim/join/JoinProvenance.h).
+  JoinProvenance joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const;
+  // Walks finished, slices run and change-set keys reviewed so far.
+  std::uint64_t walks() const noexcept { return walks_; }
+  std::uint64_t slices() const noexcept { return slices_; }
+  std::uint64_t itemsReviewed() const noexcept { return itemsReviewed_; }
+
   // The two review steps of the walk.
   void reviewVlanGroup(OverlayVlanGroup const& vlanGroup);
   void reviewVlan(Bridging::VlanId vlanId);
@@ -189,6 +197,9 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   OverlayVlanGroup bookmark_;
   VlanToMulticastGroupColl vornVlanToMulticastGroup_;
   std::unordered_map<std::uint16_t, VlanWide> vlanWide_;
+  std::uint64_t walks_ = 0;
+  std::uint64_t slices_ = 0;
+  std::uint64_t itemsReviewed_ = 0;
   bool initialized_ = false;
 };
 

@@ -71,6 +71,11 @@ class VpnInjectSm : public Vorn::PtrInterface {
   bool initialized() const noexcept { return initialized_; }
   void initializedIs(bool initialized) noexcept { initialized_ = initialized; }
 
+  // Why the Join of `key` is held or not (see Pim/join/JoinProvenance.h),
+  // and the path's counters.
+  JoinProvenance joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const;
+  InjectCounters counters() const;
+
   // Builds the pipeline (see the class comment for the order).
   void handleInitialized();
 

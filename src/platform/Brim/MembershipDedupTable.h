@@ -21,11 +21,16 @@ class MembershipDeduped : public Keel::DedupHandle {
   explicit MembershipDeduped(Brim::RouteIntfKey const& key) noexcept : key_(key) {}
 
   Brim::RouteIntfKey const& key() const noexcept { return key_; }
+  // Whether the entry was already in the status table when the Join of this
+  // handle was written (the writer sets it): the Join was adopted, not made.
+  bool adopted() const noexcept { return adopted_; }
+  void adoptedIs(bool adopted) const noexcept { adopted_ = adopted; }
 
   char const* fwkType() const override { return "Routing::Gmp::MembershipDeduped"; }
 
  private:
   Brim::RouteIntfKey const key_;
+  mutable bool adopted_ = false;
 };
 
 class MembershipDedupTable : public Keel::DedupHashTableOf<Brim::RouteIntfKey, MembershipDeduped> {
