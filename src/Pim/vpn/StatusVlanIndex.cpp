@@ -42,9 +42,9 @@ void StatusVlanIndex::statusDel(MembershipJoinStatus const* status) {
   observer->ownerIs(nullptr);
   // Every list is searched, not only the status's current VLANs: changes it
   // made with notification off must not leave an entry naming it behind.
-  for (auto it = byVlan_.begin(); it != byVlan_.end();) {
-    std::erase_if(it->second, [status](Entry const& e) { return e.status == status; });
-    it = it->second.empty() ? byVlan_.erase(it) : std::next(it);
+  for (auto listIt = byVlan_.begin(); listIt != byVlan_.end();) {
+    std::erase_if(listIt->second, [status](Entry const& e) { return e.status == status; });
+    listIt = listIt->second.empty() ? byVlan_.erase(listIt) : std::next(listIt);
   }
 }
 

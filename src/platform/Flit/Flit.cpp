@@ -70,7 +70,7 @@ void appendIpv6(std::string& out, std::array<uint8_t, 16> const& b) {
       return;
    }
    uint16_t g[8];
-   for (int i = 0; i < 8; ++i) g[i] = static_cast<uint16_t>(b[2 * i] << 8 | b[2 * i + 1]);
+   for (size_t i = 0; i < 8; ++i) g[i] = static_cast<uint16_t>(b[2 * i] << 8 | b[2 * i + 1]);
    int bestStart = -1, bestLen = 0;
    for (int i = 0; i < 8;) {
       if (g[i] != 0) {

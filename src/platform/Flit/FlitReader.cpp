@@ -33,7 +33,7 @@ class Cursor {
    bool u32(uint32_t& v) {
       if (remaining() < 4) return false;
       v = 0;
-      for (int i = 0; i < 4; ++i) v |= uint32_t{data_[pos_ + i]} << (8 * i);
+      for (size_t i = 0; i < 4; ++i) v |= uint32_t{data_[pos_ + i]} << (8 * i);
       pos_ += 4;
       return true;
    }
@@ -64,13 +64,13 @@ class Cursor {
 
 uint32_t u32At(std::span<uint8_t const> b, uint32_t at) {
    uint32_t v = 0;
-   for (int i = 0; i < 4; ++i) v |= uint32_t{b[at + i]} << (8 * i);
+   for (uint32_t i = 0; i < 4; ++i) v |= uint32_t{b[at + i]} << (8 * i);
    return v;
 }
 
 uint64_t u64At(std::span<uint8_t const> b, uint32_t at) {
    uint64_t v = 0;
-   for (int i = 0; i < 8; ++i) v |= uint64_t{b[at + i]} << (8 * i);
+   for (uint32_t i = 0; i < 8; ++i) v |= uint64_t{b[at + i]} << (8 * i);
    return v;
 }
 
