@@ -155,8 +155,12 @@ unsigned char LineEditor::onHelp(EditLine* el, int) {
 
 unsigned char LineEditor::onCancel(EditLine* el, int) {
   editorOf(el)->cancelled_ = true;
-  el_cursor(el, 1 << 20);
-  el_insertstr(el, "^C");
+  // The terminal's cursor is at the line's: write the rest of the line to
+  // get to its end, mark the cancel there and leave the line.
+  LineInfo const* li = el_line(el);
+  std::string const rest(li->cursor, static_cast<std::size_t>(li->lastchar - li->cursor));
+  std::fputs((rest + "^C\n").c_str(), stdout);
+  std::fflush(stdout);
   return CC_NEWLINE;
 }
 
