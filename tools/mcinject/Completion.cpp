@@ -46,8 +46,8 @@ std::string describe(Grammar::Next const& n) {
   if (n.kind == Grammar::Next::Kind::value) {
     for (auto const& v : valueTable()) {
       if (n.text == v.name) {
-        std::string text = v.text;
-        return text.substr(0, text.find('\n'));
+        std::string const text = v.text;
+        return text.substr(0, text.find_first_of(";\n"));
       }
     }
     return {};
