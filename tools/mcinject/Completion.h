@@ -8,8 +8,9 @@
 // when the line is complete as it stands. Abbreviated keywords before the
 // cursor count as typed in full. Pure functions.
 //
-//   Completion c = completeLine("sh jo");   // c.insert == "ins " ... no: "ins" is not it
-//   std::string list = describeNext("show ");
+//   completeLine("sh jo").insert;   // "ins "
+//   describeNext("start ");         // "  l3   start the L3 inject path\n  vpn  ..."
+
 #pragma once
 
 #include <string>
