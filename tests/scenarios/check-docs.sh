@@ -7,9 +7,13 @@
 # terminal shows them). The blocks of one file run in order in one scratch
 # directory that holds build/tools/mcinject/mcinject (the program under
 # test) and examples/. Pointer values (0x...) are not compared.
-# Usage: check-docs.sh MCINJECT SOURCE_DIR
+# With --update, the docs are rewritten with what the samples print now
+# (after a change that moves trace lines, say); review the diff.
+# Usage: check-docs.sh [--update] MCINJECT SOURCE_DIR
 set -u
-mcinject=$1
+update=0
+[ "${1:-}" = --update ] && { update=1; shift; }
+mcinject=$(realpath "$1")
 src=$2
 failed=0
 normalize() { sed -E 's/0x[0-9a-f]{6,}/0x.../g'; }
@@ -20,14 +24,20 @@ check_doc() {
   mkdir -p "$work/build/tools/mcinject"
   ln -s "$mcinject" "$work/build/tools/mcinject/mcinject"
   ln -s "$src/examples" "$work/examples"
-  local inBlock=0 checked=0 first=0 cmd="" cmdLine=0 expected="" marker="" lineNo=0 samples=0
+  local inBlock=0 checked=0 first=0 cmd="" cmdLine=0 expected="" marker="" lineNo=0 samples=0 rewritten=""
   run_cmd() {
     [ -z "$cmd" ] && return
     samples=$((samples + 1))
-    local actual want
-    actual=$(cd "$work" && HOME=$work MCINJECT_TOGGLE_DIR= bash -c "$cmd" 2>&1 | normalize)
+    local raw actual want
+    raw=$(cd "$work" && HOME=$work MCINJECT_TOGGLE_DIR= bash -c "$cmd" 2>&1)
+    actual=$(printf '%s' "$raw" | normalize)
     want=$(printf '%s' "$expected" | normalize)
-    if [ "$actual" != "$want" ]; then
+    if [ "$actual" = "$want" ]; then
+      rewritten+=$expected
+    elif [ -n "$raw" ]; then
+      rewritten+=$raw$'\n'
+    fi
+    if [ "$actual" != "$want" ] && ((!update)); then
       echo "FAILED: ${doc#"$src"/}:$cmdLine: \$ ${cmd%%$'\n'*}"
       diff <(printf '%s\n' "$want") <(printf '%s\n' "$actual") | sed 's/^/    /'
       failed=1
@@ -38,25 +48,30 @@ check_doc() {
   while IFS= read -r line || [ -n "$line" ]; do
     lineNo=$((lineNo + 1))
     if [[ -n $marker ]]; then
+      rewritten+=$line$'\n'
       cmd+=$'\n'$line
       [[ $line == "$marker" ]] && marker=""
       continue
     fi
     if [[ $line == '```'* ]]; then
       ((inBlock && checked)) && run_cmd
+      rewritten+=$line$'\n'
       inBlock=$((1 - inBlock))
       checked=0
       first=1
       continue
     fi
-    ((inBlock)) || continue
-    if ((first)); then
+    if ((inBlock && first)); then
       first=0
       [[ $line == '$ '* ]] && checked=1
     fi
-    ((checked)) || continue
+    if ((!inBlock || !checked)); then
+      rewritten+=$line$'\n'
+      continue
+    fi
     if [[ $line == '$ '* ]]; then
       run_cmd
+      rewritten+=$line$'\n'
       cmd=${line#\$ }
       cmdLine=$lineNo
       [[ $cmd =~ \<\<\'([A-Za-z_]+)\' ]] && marker=${BASH_REMATCH[1]}
@@ -65,6 +80,10 @@ check_doc() {
     expected+=$line$'\n'
   done <"$doc"
   rm -rf "$work"
+  if ((update)) && [ "$rewritten" != "$(cat "$doc")"$'\n' ]; then
+    printf '%s' "$rewritten" >"$doc"
+    echo "${doc#"$src"/}: rewritten"
+  fi
   echo "${doc#"$src"/}: $samples samples"
 }
 
