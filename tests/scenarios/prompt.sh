@@ -12,6 +12,7 @@ work=$(mktemp -d)
 t() { tmux -S "$work/tmux.sock" -f /dev/null "$@"; }
 trap 't kill-server 2>/dev/null; rm -rf "$work"' EXIT
 export HOME=$work  # the history file goes there
+unset TMUX         # a test run from inside tmux starts a server of its own
 failed=0
 t new-session -d -x 150 -y 60 "$mcinject" || exit 1
 t set-option -g remain-on-exit on >/dev/null
