@@ -56,11 +56,12 @@ LineEditor::LineEditor(std::string historyFile) : historyFile_(std::move(history
   el_set(el_, EL_SIGNAL, 1);
   // Ctrl-C reaches the editor as a key while a line is edited.
   el_set(el_, EL_SETTY, "-d", "-isig", nullptr);
-  el_set(el_, EL_ADDFN, "mcinject-complete", "complete a keyword", &LineEditor::onTab);
+  // The wide form: the narrow one keeps copies of the names it never frees.
+  el_wset(el_, EL_ADDFN, L"mcinject-complete", L"complete a keyword", &LineEditor::onTab);
   el_set(el_, EL_BIND, "^I", "mcinject-complete", nullptr);
-  el_set(el_, EL_ADDFN, "mcinject-help", "list what may come next", &LineEditor::onHelp);
+  el_wset(el_, EL_ADDFN, L"mcinject-help", L"list what may come next", &LineEditor::onHelp);
   el_set(el_, EL_BIND, "?", "mcinject-help", nullptr);
-  el_set(el_, EL_ADDFN, "mcinject-cancel", "abandon the line", &LineEditor::onCancel);
+  el_wset(el_, EL_ADDFN, L"mcinject-cancel", L"abandon the line", &LineEditor::onCancel);
   el_set(el_, EL_BIND, "^C", "mcinject-cancel", nullptr);
   loadHistory();
 }
