@@ -49,7 +49,8 @@ std::optional<std::string> outputPathProblem(std::string const& path, OutputKind
     bool const isStdin = input == "-";
     if ((isStdin ? ::fstat(STDIN_FILENO, &in) : ::stat(input.c_str(), &in)) != 0) continue;
     if (!S_ISREG(in.st_mode) || !sameFile(in, out)) continue;
-    return "refusing to write " + name + ": it is " + (isStdin ? std::string("standard input") : "the input " + quoted(input));
+    return "refusing to write " + name + ": it is " +
+           (isStdin ? std::string("standard input") : "the input " + quoted(input));
   }
   if (!S_ISREG(out.st_mode) || out.st_size == 0) return std::nullopt;
   if (kind == OutputKind::flit) {

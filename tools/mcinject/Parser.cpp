@@ -6,9 +6,9 @@
 
 #include "Keel/TaskScheduler.h"
 #include "Lexer.h"
+#include "Pim/Trace.h"
 #include "Text.h"
 #include "ToggleFile.h"
-#include "Pim/Trace.h"
 #include "Vorn/Trace.h"
 
 namespace Mcinject {
@@ -32,9 +32,12 @@ struct Failure {
 
 char const* familyName(AddressFamily af) {
   switch (af) {
-    case AddressFamily::ipv4: return "IPv4";
-    case AddressFamily::ipv6: return "IPv6";
-    case AddressFamily::none: break;
+    case AddressFamily::ipv4:
+      return "IPv4";
+    case AddressFamily::ipv6:
+      return "IPv6";
+    case AddressFamily::none:
+      break;
   }
   return "of no family";
 }
@@ -113,11 +116,14 @@ class Cursor {
     Number const n = parseNumber(word);
     std::string const range = "1.." + std::to_string(kMaxVlan);
     switch (n.kind) {
-      case Number::Kind::notANumber: fail(quoted(word) + " is not a VLAN number (" + range + ")");
+      case Number::Kind::notANumber:
+        fail(quoted(word) + " is not a VLAN number (" + range + ")");
       case Number::Kind::leadingZero:
         fail("VLAN " + quoted(word) + " has a leading zero (write " + withoutLeadingZeros(word) + ")");
-      case Number::Kind::tooLarge: fail("VLAN " + quoted(word) + " is out of range " + range);
-      case Number::Kind::ok: break;
+      case Number::Kind::tooLarge:
+        fail("VLAN " + quoted(word) + " is out of range " + range);
+      case Number::Kind::ok:
+        break;
     }
     if (n.value < 1 || n.value > kMaxVlan) fail("VLAN " + word + " is out of range " + range);
     return Bridging::VlanId(static_cast<std::uint16_t>(n.value));
@@ -128,10 +134,14 @@ class Cursor {
     Number const n = parseNumber(word);
     std::string const range = std::to_string(min) + ".." + std::to_string(max);
     switch (n.kind) {
-      case Number::Kind::notANumber: fail(quoted(word) + " is not a number");
-      case Number::Kind::leadingZero: fail(quoted(word) + " has a leading zero (write " + withoutLeadingZeros(word) + ")");
-      case Number::Kind::tooLarge: fail(quoted(word) + " is out of range " + range);
-      case Number::Kind::ok: break;
+      case Number::Kind::notANumber:
+        fail(quoted(word) + " is not a number");
+      case Number::Kind::leadingZero:
+        fail(quoted(word) + " has a leading zero (write " + withoutLeadingZeros(word) + ")");
+      case Number::Kind::tooLarge:
+        fail(quoted(word) + " is out of range " + range);
+      case Number::Kind::ok:
+        break;
     }
     if (n.value < min || n.value > max) fail(word + " is out of range " + range);
     return n.value;
@@ -337,8 +347,8 @@ Command step(Cursor& c) {
 }
 
 Command budget(Cursor& c) {
-  Budget b{static_cast<std::uint32_t>(
-      c.number("number of items per slice", 0, std::numeric_limits<std::uint32_t>::max()))};
+  Budget b{
+      static_cast<std::uint32_t>(c.number("number of items per slice", 0, std::numeric_limits<std::uint32_t>::max()))};
   c.end();
   return b;
 }
@@ -441,7 +451,8 @@ std::vector<CommandSpec> const& commandTable() {
          c.end();
          return Start{PathKind::vpn, {}, false};
        }},
-      {nullptr, "stop", "drop the running path", "drop the running path; its teardown withdraws its Joins", plain<Stop>},
+      {nullptr, "stop", "drop the running path", "drop the running path; its teardown withdraws its Joins",
+       plain<Stop>},
       {nullptr, "hold", "leave scheduler work for step and release",
        "from now on leave queued scheduler work for 'step' and 'release' (by default the\n"
        "scheduler runs until idle after every command)",
@@ -506,12 +517,14 @@ std::vector<ValueSpec> const& valueTable() {
   static std::vector<ValueSpec> const all = {
       {"V", "a VLAN, 1..4094"},
       {"SBD", "an SBD VLAN, 1..4094"},
-      {"G", "a multicast group address, IPv4 or IPv6; in local, peer and map also\n"
-            "0.0.0.0 or ::, which stand for every group of the VLAN"},
+      {"G",
+       "a multicast group address, IPv4 or IPv6; in local, peer and map also\n"
+       "0.0.0.0 or ::, which stand for every group of the VLAN"},
       {"S", "a source address of the group's family; '*' is any source (a (*,G) entry)"},
       {"G2", "the underlay group of a route, a multicast address"},
-      {"I", "an interface name; Vlan<N> is the interface of VLAN N, a name starting\n"
-            "with Vxlan is a multicast tunnel interface (case matters)"},
+      {"I",
+       "an interface name; Vlan<N> is the interface of VLAN N, a name starting\n"
+       "with Vxlan is a multicast tunnel interface (case matters)"},
       {"NAME", "a membership join status name, any word"},
       {"T", "a tunnel type: vxlan (the default) or gre"},
       {"N", "a number"},

@@ -118,7 +118,8 @@ std::optional<std::string> World::membershipDelProblem(MembershipPath const& pat
   if (!group) return where + " has no group " + path.group->stringValue();
   if (!path.source) return std::nullopt;
   auto source = group->source(*path.source);
-  if (!source) return "group " + path.group->stringValue() + " of " + where + " has no source " + sourceText(*path.source);
+  if (!source)
+    return "group " + path.group->stringValue() + " of " + where + " has no source " + sourceText(*path.source);
   for (Wirl::IntfId intf : path.intfs) {
     if (!source->includeIntf(intf)) {
       return "source " + sourceText(*path.source) + " of group " + path.group->stringValue() + " in " + where +
@@ -225,8 +226,9 @@ std::uint32_t World::corruptions(Table table) const {
 
 std::optional<std::string> World::pathProblem(Start const& start) const {
   if (path_) {
-    std::string running = path_->kind() == PathKind::l3 ? "the L3 path (on local status " + quoted(path_->localName()) + ")"
-                                                        : std::string("the VPN path");
+    std::string running = path_->kind() == PathKind::l3
+                              ? "the L3 path (on local status " + quoted(path_->localName()) + ")"
+                              : std::string("the VPN path");
     return running + " is already running; stop it first";
   }
   if (!pathAvailable(start.kind)) {
