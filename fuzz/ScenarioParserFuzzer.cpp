@@ -105,7 +105,10 @@ void checkLine(std::string_view line) {
   }
   if (r.isError()) {
     std::string const& e = r.error();
-    if (e.find('\n') != std::string::npos) broken(line, "a message of more than one line: " + e);
+    for (char c : e) {
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) broken(line, "a message with a control byte");
+    }
+    if (e.size() > 600) broken(line, "a message that echoes too much: " + e.substr(0, 200));
     if (e.find(": ") == std::string::npos && e.rfind("unknown command '", 0) != 0) {
       broken(line, "a message that names no command: " + e);
     }
@@ -113,6 +116,11 @@ void checkLine(std::string_view line) {
   }
   if (r.isEmpty()) return;
   if (r.command().index() != again.command().index()) broken(line, "a second parse gave another command");
+  // What a scenario file takes, the prompt takes the same way.
+  Mcinject::ParseResult const prompt = Mcinject::parseLine(line, Mcinject::Dialect::prompt);
+  if (prompt.isError() || prompt.command().index() != r.command().index()) {
+    broken(line, "the prompt reads the line otherwise");
+  }
   if (std::string const why = problem(r.command()); !why.empty()) broken(line, why);
 }
 

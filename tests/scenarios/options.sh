@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program's options and inputs other than one scenario file: --help,
 # --version, bad options, unreadable files, standard input, several files,
-# --trace / --trace-file, --flit and the Flit reader.
+# --trace / --trace-file, --flit and the Flit reader, output paths that must
+# not be written, and -c.
 # Usage: options.sh MCINJECT
 set -u
 mcinject=$1
@@ -32,6 +33,40 @@ has err "mcinject: --trace: unknown trace handle 'Nope'"
 # A file that cannot be read.
 run 2 "$mcinject" missing.scn
 has err "missing.scn:0: cannot read file: No such file or directory"
+mkdir adir
+run 2 "$mcinject" adir
+has err "adir:0: cannot read file: Is a directory"
+
+# Output paths: never an input, a directory or a file of another kind;
+# refused before anything is written.
+printf 'show joins\n' >keep.scn
+cp keep.scn keep.orig
+run 2 "$mcinject" --flit keep.scn keep.scn
+has err "mcinject: --flit: refusing to write 'keep.scn': it is the input 'keep.scn'"
+run 2 "$mcinject" --trace '*=7' --trace-file keep.scn keep.scn
+has err "mcinject: --trace-file: refusing to write 'keep.scn': it is the input 'keep.scn'"
+run 2 "$mcinject" --flit keep.scn - <keep.scn
+has err "mcinject: --flit: refusing to write 'keep.scn': it is standard input"
+run 2 "$mcinject" --flit keep.scn -c 'show joins'
+has err "mcinject: --flit: refusing to overwrite 'keep.scn': it is not a Flit trace file"
+printf 'trace file self.scn\n' >self.scn
+cp self.scn self.orig
+run 2 "$mcinject" self.scn
+has err "self.scn:1: trace file: refusing to write 'self.scn': it is the input 'self.scn'"
+cmp -s keep.scn keep.orig && cmp -s self.scn self.orig || fail "an input was written to"
+run 2 "$mcinject" --flit adir -c 'show joins'
+has err "mcinject: --flit: cannot write 'adir': Is a directory"
+run 2 "$mcinject" -c 'trace file adir'
+has err "-c:1: trace file: cannot write 'adir': Is a directory"
+
+# -c: commands as one scenario, keywords abbreviated as at the prompt.
+run 0 "$mcinject" -c 'map vlan 10 route 10.0.0.1 225.1.1.1' -c 'loc local vlan 10' -c 'sta l3' -c 'sh jo'
+has out "1 join"
+run 2 "$mcinject" -c 'mapp vlan 10'
+has err "-c:1: unknown command 'mapp' (did you mean 'map'?)"
+run 2 "$mcinject" -c 's'
+has err "-c:1: ambiguous 's' (sbd, show, start, step or stop)"
+run 2 "$mcinject" -c 'show joins' keep.scn
 
 # Standard input, named '-' in messages.
 printf 'map vlan 10 group 239.1.1.1 route 10.0.0.1 225.1.1.1\nlocal local vlan 10 group 239.1.1.1\nstart l3\nshow joins\n' >in.scn
@@ -47,6 +82,7 @@ printf 'expect joins 0\nbogus\n' >b.scn
 printf 'show joins\n' >c.scn
 run 2 "$mcinject" a.scn b.scn c.scn
 has err "b.scn:2: unknown command 'bogus'"
+has err "mcinject: stopped after b.scn; not run: c.scn"
 grep -q "no joins" out && fail "c.scn ran after the bad line of b.scn"
 run 2 "$mcinject" --keep-going a.scn b.scn c.scn
 has out "no joins"

@@ -72,9 +72,10 @@ struct SbdIs {
   Bridging::VlanId vlan;
   Bridging::VlanId sbdVlan;
 };
-// `no sbd vlan V`
+// `no sbd vlan V [SBD]` (with SBD: only if that is V's SBD VLAN)
 struct SbdDel {
   Bridging::VlanId vlan;
+  std::optional<Bridging::VlanId> sbdVlan;
 };
 
 // `gmp S G I`
@@ -97,6 +98,7 @@ struct CorruptIs {
 struct Start {
   PathKind kind = PathKind::l3;
   std::string localName;  // L3 only
+  bool named = false;     // L3: NAME given, not the default
 };
 struct Stop {};
 struct Hold {};

@@ -1,7 +1,7 @@
 // Help — the text of the `help` command and of --help's command list.
 //
-// Every command of the scenario language with its syntax and effect, grouped
-// by what it is for, and the value syntax. `help COMMAND` narrows the list to
+// Every command of the command table (Parser.h) with its syntax and effect,
+// grouped by what it is for, and the values. `help COMMAND` narrows the list to
 // the entries of that command (`help no` gives every removal).
 //
 //   printHelp(std::cout, "");        // everything

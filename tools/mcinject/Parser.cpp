@@ -1,10 +1,14 @@
 #include "Parser.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
+#include "Keel/TaskScheduler.h"
 #include "Lexer.h"
 #include "Pim/join/Trace.h"
+#include "Text.h"
+#include "ToggleFile.h"
 #include "Vorn/Trace.h"
 
 namespace Mcinject {
@@ -28,20 +32,46 @@ struct Failure {
 
 char const* familyName(AddressFamily af) {
   switch (af) {
-    case AddressFamily::ipv4: return "IPv4";
-    case AddressFamily::ipv6: return "IPv6";
-    case AddressFamily::none: break;
+    case AddressFamily::ipv4:
+      return "IPv4";
+    case AddressFamily::ipv6:
+      return "IPv6";
+    case AddressFamily::none:
+      break;
   }
   return "of no family";
 }
 
-std::optional<std::uint64_t> parseNumber(std::string_view text) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
+// A decimal number as the language writes them: digits only, no leading zero
+// (one rule for every number, VLAN interface names included: `Vlan010` is
+// not VLAN 10's interface, so `vlan 010` is not VLAN 10 either).
+struct Number {
+  enum class Kind { ok, notANumber, leadingZero, tooLarge } kind = Kind::notANumber;
+  std::uint64_t value = 0;
+};
+
+Number parseNumber(std::string_view text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return {};
+  if (text.size() > 1 && text.front() == '0') return {Number::Kind::leadingZero, 0};
   std::uint64_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
+  if (ec != std::errc()) return {Number::Kind::tooLarge, 0};
+  return {Number::Kind::ok, value};
 }
+
+std::string withoutLeadingZeros(std::string_view digits) {
+  std::size_t const first = digits.find_first_not_of('0');
+  return first == std::string_view::npos ? std::string("0") : std::string(digits.substr(first));
+}
+
+bool hasControlByte(std::string_view word) {
+  for (char c : word) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 // The words of a line with a read position; every failure names the command.
 class Cursor {
@@ -51,6 +81,7 @@ class Cursor {
 
   [[noreturn]] void fail(std::string const& what) const { throw Failure{command_ + ": " + what}; }
 
+  std::vector<std::string> const& words() const { return words_; }
   bool atEnd() const { return pos_ >= words_.size(); }
   std::string const& peek() const { return words_[pos_]; }
 
@@ -66,37 +97,60 @@ class Cursor {
   }
   void keyword(std::string_view keyword, std::string const& where) {
     if (atEnd()) fail("missing '" + std::string(keyword) + "' " + where);
-    if (peek() != keyword) fail("expected '" + std::string(keyword) + "' " + where + ", found '" + peek() + "'");
+    if (peek() != keyword) fail("expected '" + std::string(keyword) + "' " + where + ", found " + quoted(peek()));
     ++pos_;
   }
   void end() const {
-    if (!atEnd()) fail("unexpected '" + peek() + "'");
+    if (!atEnd()) fail("unexpected " + quoted(peek()));
+  }
+
+  // A word that is shown again later (a status name): no control bytes.
+  std::string const& name(std::string const& what) {
+    std::string const& word = take(what);
+    if (hasControlByte(word)) fail(quoted(word) + " holds a control character");
+    return word;
   }
 
   Bridging::VlanId vlan(std::string const& what) {
     std::string const& word = take(what);
-    auto n = parseNumber(word);
-    if (!n) fail("'" + word + "' is not a VLAN number (1.." + std::to_string(kMaxVlan) + ")");
-    if (*n < 1 || *n > kMaxVlan) {
-      fail("VLAN " + word + " is out of range 1.." + std::to_string(kMaxVlan));
+    Number const n = parseNumber(word);
+    std::string const range = "1.." + std::to_string(kMaxVlan);
+    switch (n.kind) {
+      case Number::Kind::notANumber:
+        fail(quoted(word) + " is not a VLAN number (" + range + ")");
+      case Number::Kind::leadingZero:
+        fail("VLAN " + quoted(word) + " has a leading zero (write " + withoutLeadingZeros(word) + ")");
+      case Number::Kind::tooLarge:
+        fail("VLAN " + quoted(word) + " is out of range " + range);
+      case Number::Kind::ok:
+        break;
     }
-    return Bridging::VlanId(static_cast<std::uint16_t>(*n));
+    if (n.value < 1 || n.value > kMaxVlan) fail("VLAN " + word + " is out of range " + range);
+    return Bridging::VlanId(static_cast<std::uint16_t>(n.value));
   }
 
   std::uint64_t number(std::string const& what, std::uint64_t min, std::uint64_t max) {
     std::string const& word = take(what);
-    auto n = parseNumber(word);
-    if (!n) fail("'" + word + "' is not a number");
-    if (*n < min || *n > max) {
-      fail(word + " is out of range " + std::to_string(min) + ".." + std::to_string(max));
+    Number const n = parseNumber(word);
+    std::string const range = std::to_string(min) + ".." + std::to_string(max);
+    switch (n.kind) {
+      case Number::Kind::notANumber:
+        fail(quoted(word) + " is not a number");
+      case Number::Kind::leadingZero:
+        fail(quoted(word) + " has a leading zero (write " + withoutLeadingZeros(word) + ")");
+      case Number::Kind::tooLarge:
+        fail(quoted(word) + " is out of range " + range);
+      case Number::Kind::ok:
+        break;
     }
-    return *n;
+    if (n.value < min || n.value > max) fail(word + " is out of range " + range);
+    return n.value;
   }
 
   IpGenAddr address(std::string const& what) {
     std::string const& word = take(what);
     auto a = IpGenAddr::fromString(word);
-    if (!a) fail("'" + word + "' is not an IPv4 or IPv6 address");
+    if (!a) fail(quoted(word) + " is not an IPv4 or IPv6 address");
     return *a;
   }
 
@@ -118,7 +172,7 @@ class Cursor {
   IpGenAddr sourceOf(std::string const& word, IpGenAddr const& group) const {
     if (word == "*") return IpGenAddr(group.af());
     auto s = IpGenAddr::fromString(word);
-    if (!s) fail("'" + word + "' is not an IPv4 or IPv6 address (or '*')");
+    if (!s) fail(quoted(word) + " is not an IPv4 or IPv6 address (or '*')");
     if (s->af() != group.af()) {
       fail(std::string("source ") + s->stringValue() + " is " + familyName(s->af()) + " but group " +
            group.stringValue() + " is " + familyName(group.af()));
@@ -130,18 +184,22 @@ class Cursor {
   Wirl::IntfId intf(std::string const& what) {
     std::string const& word = take(what);
     if (!Wirl::IntfId::validName(word)) {
-      fail("'" + word + "' is not a valid interface name (at most 64 printable characters)");
+      fail(quoted(word) + " is not a valid interface name (at most 64 printable characters)");
     }
-    // "Vlan<N>" is the interface of VLAN N: N must be a VLAN, written plainly,
-    // so that the name is the one the VLAN's interface has.
+    // "Vlan<N>" is the interface of VLAN N: N must be a VLAN, written as
+    // numbers are, so that the name is the one the VLAN's interface has.
     std::string_view const prefix = "Vlan";
     if (word.size() > prefix.size() && word.compare(0, prefix.size(), prefix) == 0) {
       std::string_view digits = std::string_view(word).substr(prefix.size());
-      if (auto n = parseNumber(digits)) {
-        if (*n < 1 || *n > kMaxVlan || digits.front() == '0') {
-          fail("interface '" + word + "' does not name a VLAN 1.." + std::to_string(kMaxVlan));
+      Number const n = parseNumber(digits);
+      if (n.kind == Number::Kind::leadingZero) {
+        fail("interface " + quoted(word) + " has a leading zero (write Vlan" + withoutLeadingZeros(digits) + ")");
+      }
+      if (n.kind != Number::Kind::notANumber) {
+        if (n.kind == Number::Kind::tooLarge || n.value < 1 || n.value > kMaxVlan) {
+          fail("interface " + quoted(word) + " does not name a VLAN 1.." + std::to_string(kMaxVlan));
         }
-        return Wirl::VlanIntfId::vlanIdToIntfId(static_cast<unsigned short>(*n));
+        return Wirl::VlanIntfId::vlanIdToIntfId(static_cast<unsigned short>(n.value));
       }
     }
     return Wirl::IntfId::fromName(word);
@@ -165,7 +223,7 @@ class Cursor {
     if (takeIf("tunnel")) {
       std::string const& word = take("tunnel type after 'tunnel'");
       auto t = Routing::Multicast::tunnelTypeFromString(word);
-      if (!t) fail("unknown tunnel type '" + word + "' (vxlan or gre)");
+      if (!t) fail("unknown tunnel type " + quoted(word) + " (vxlan or gre)");
       tunnel = *t;
     }
     return Routing::Multicast::UnderlayRoute(s, g, tunnel);
@@ -186,10 +244,16 @@ class Cursor {
   std::string command_;
 };
 
-MembershipPath membershipPath(Cursor& c, Side side, bool removal) {
+namespace {
+
+// ---- builders: the words after a command's keyword path -----------------------
+
+Side sideOf(Cursor const& c) { return c.words()[c.words()[0] == "no" ? 1 : 0] == "local" ? Side::local : Side::peer; }
+
+MembershipPath membershipPath(Cursor& c, bool removal) {
   MembershipPath p;
-  p.side = side;
-  p.name = c.take("status NAME");
+  p.side = sideOf(c);
+  p.name = c.name("status NAME");
   if (removal && c.atEnd()) return p;
   c.keyword("vlan", "after the status name");
   p.vlan = c.vlan("VLAN after 'vlan'");
@@ -212,9 +276,8 @@ MembershipPath membershipPath(Cursor& c, Side side, bool removal) {
 }
 
 template <class MapCommand>
-MapCommand mapCommand(Cursor& c) {
+Command mapCommand(Cursor& c) {
   MapCommand m;
-  c.keyword("vlan", "after 'map'");
   Bridging::VlanId const vlan = c.vlan("VLAN after 'vlan'");
   IpGenAddr group;  // family none: the whole-VLAN mapping
   if (c.takeIf("group")) group = c.group("group address after 'group'", true);
@@ -224,178 +287,361 @@ MapCommand mapCommand(Cursor& c) {
   return m;
 }
 
-bool validToggleName(std::string_view name) {
-  if (name.empty() || name.size() > 128) return false;
-  for (char ch : name) {
-    bool const ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_' ||
-                    ch == '-' || ch == '.';
-    if (!ok) return false;
-  }
-  return true;
+template <class Result>
+Command plain(Cursor& c) {
+  c.end();
+  return Result{};
 }
 
-Command parseNo(std::vector<std::string> const& words) {
-  if (words.size() < 2) throw Failure{"no: missing what to remove (local, peer, map or sbd)"};
-  std::string const& what = words[1];
-  Cursor c(words, 2, "no " + what);
-  if (what == "local" || what == "peer") {
-    return MembershipDel{membershipPath(c, what == "local" ? Side::local : Side::peer, true)};
-  }
-  if (what == "map") return mapCommand<MapDel>(c);
-  if (what == "sbd") {
-    c.keyword("vlan", "after 'sbd'");
-    SbdDel d{c.vlan("VLAN after 'vlan'")};
-    c.end();
-    return d;
-  }
-  throw Failure{"no: cannot remove '" + what + "' (local, peer, map or sbd)"};
+template <ShowWhat what>
+Command show(Cursor& c) {
+  c.end();
+  return Show{what};
 }
 
-Command parseExpect(std::vector<std::string> const& words) {
-  if (words.size() < 2) throw Failure{"expect: missing what to expect (join, no join, joins, changeset, corruptions)"};
-  std::string const& what = words[1];
-  if (what == "join") {
-    Cursor c(words, 2, "expect join");
-    ExpectJoin e{c.routeIntfKey(), true};
-    c.end();
-    return e;
-  }
-  if (what == "no") {
-    if (words.size() < 3 || words[2] != "join") {
-      throw Failure{"expect no: expected 'join' after 'expect no'" +
-                    (words.size() < 3 ? std::string() : ", found '" + words[2] + "'")};
-    }
-    Cursor c(words, 3, "expect no join");
-    ExpectJoin e{c.routeIntfKey(), false};
-    c.end();
-    return e;
-  }
-  if (what == "joins") {
-    Cursor c(words, 2, "expect joins");
-    ExpectJoins e{c.number("number of joins", 0, std::numeric_limits<std::uint32_t>::max())};
-    c.end();
-    return e;
-  }
-  if (what == "changeset") {
-    Cursor c(words, 2, "expect changeset");
-    ExpectChangeSet e{c.number("number of overlay VLAN groups", 0, std::numeric_limits<std::uint32_t>::max())};
-    c.end();
-    return e;
-  }
-  if (what == "corruptions") {
-    Cursor c(words, 2, "expect corruptions");
-    std::string const& table = c.take("table (gmp or sbd)");
-    if (table != "gmp" && table != "sbd") c.fail("unknown table '" + table + "' (gmp or sbd)");
-    ExpectCorruptions e{table == "gmp" ? Table::gmp : Table::sbd,
-                        c.number("number of corruptions", 0, std::numeric_limits<std::uint32_t>::max())};
-    c.end();
-    return e;
-  }
-  throw Failure{"expect: unknown expectation '" + what + "' (join, no join, joins, changeset, corruptions)"};
+// The table a `gmp|sbd` keyword of the path named.
+Table tableAt(Cursor const& c, std::size_t i) { return c.words()[i] == "gmp" ? Table::gmp : Table::sbd; }
+
+Command sbdIs(Cursor& c) {
+  SbdIs s;
+  s.vlan = c.vlan("VLAN after 'vlan'");
+  s.sbdVlan = c.vlan("SBD VLAN after the VLAN");
+  c.end();
+  if (s.vlan == s.sbdVlan) c.fail("VLAN " + std::to_string(s.vlan.value()) + " cannot be its own SBD VLAN");
+  return s;
 }
 
-Command parseCommand(std::vector<std::string> const& words) {
-  std::string const& name = words[0];
-  Cursor c(words, 1, name);
-  if (name == "local" || name == "peer") {
-    return MembershipIs{membershipPath(c, name == "local" ? Side::local : Side::peer, false)};
+Command sbdDel(Cursor& c) {
+  SbdDel d{c.vlan("VLAN after 'vlan'"), std::nullopt};
+  if (!c.atEnd()) d.sbdVlan = c.vlan("SBD VLAN");
+  c.end();
+  return d;
+}
+
+Command toggle(Cursor& c) {
+  ToggleIs t;
+  t.name = c.take("toggle NAME");
+  std::vector<std::string> const known = knownToggleNames();
+  if (std::find(known.begin(), known.end(), t.name) == known.end()) {
+    c.fail("unknown toggle " + quoted(t.name) + " (known: " + alternativesText(known, ", ") + ")");
   }
-  if (name == "no") return parseNo(words);
-  if (name == "map") return mapCommand<MapIs>(c);
-  if (name == "sbd") {
-    c.keyword("vlan", "after 'sbd'");
-    SbdIs s;
-    s.vlan = c.vlan("VLAN after 'vlan'");
-    s.sbdVlan = c.vlan("SBD VLAN after the VLAN");
-    c.end();
-    if (s.vlan == s.sbdVlan) c.fail("VLAN " + std::to_string(s.vlan.value()) + " cannot be its own SBD VLAN");
-    return s;
-  }
-  if (name == "gmp") {
-    GmpIs g{c.routeIntfKey()};
-    c.end();
-    return g;
-  }
-  if (name == "toggle") {
-    ToggleIs t;
-    t.name = c.take("toggle NAME");
-    if (!validToggleName(t.name)) c.fail("'" + t.name + "' is not a toggle name (letters, digits, '_', '-', '.')");
-    std::string const& state = c.take("'on' or 'off' after the toggle name");
-    if (state != "on" && state != "off") c.fail("expected 'on' or 'off', found '" + state + "'");
-    t.on = state == "on";
-    c.end();
-    return t;
-  }
-  if (name == "corrupt") {
-    std::string const& table = c.take("table (gmp or sbd)");
-    if (table != "gmp" && table != "sbd") c.fail("unknown table '" + table + "' (gmp or sbd)");
-    c.end();
-    return CorruptIs{table == "gmp" ? Table::gmp : Table::sbd};
-  }
-  if (name == "start") {
-    std::string const& kind = c.take("path (l3 or vpn)");
-    if (kind != "l3" && kind != "vpn") c.fail("unknown path '" + kind + "' (l3 or vpn)");
-    Cursor rest(words, 2, "start " + kind);
-    Start s{kind == "l3" ? PathKind::l3 : PathKind::vpn, {}};
-    if (s.kind == PathKind::l3) s.localName = rest.atEnd() ? std::string("local") : rest.take("status NAME");
-    rest.end();
-    return s;
-  }
-  if (name == "stop" || name == "hold" || name == "release" || name == "quit" || name == "exit") {
-    c.end();
-    if (name == "stop") return Stop{};
-    if (name == "hold") return Hold{};
-    if (name == "release") return Release{};
-    return Quit{};
-  }
-  if (name == "step") {
-    Step s;
-    if (!c.atEnd()) s.slices = static_cast<std::uint32_t>(c.number("number of slices", 1, kMaxStep));
-    c.end();
-    return s;
-  }
-  if (name == "budget") {
-    Budget b{static_cast<std::uint32_t>(
-        c.number("number of items per slice", 0, std::numeric_limits<std::uint32_t>::max()))};
-    c.end();
-    return b;
-  }
-  if (name == "trace") {
-    if (c.takeIf("file")) {
-      std::string const& path = c.take("PATH after 'file' (or '-' for standard error)");
-      c.end();
-      return TraceFileIs{path == "-" ? std::string() : path};
-    }
-    std::string const& settings = c.take("SETTINGS (HANDLE=LEVELS[,...], or off)");
-    c.end();
-    if (auto problem = checkTraceSettings(settings)) c.fail(*problem);
-    return TraceIs{settings};
-  }
-  if (name == "show") {
-    std::string const& what = c.take("what to show (joins, changeset or inputs)");
-    c.end();
-    if (what == "joins") return Show{ShowWhat::joins};
-    if (what == "changeset") return Show{ShowWhat::changeset};
-    if (what == "inputs") return Show{ShowWhat::inputs};
-    c.fail("cannot show '" + what + "' (joins, changeset or inputs)");
-  }
-  if (name == "expect") return parseExpect(words);
-  if (name == "help") {
-    Help h;
-    if (!c.atEnd()) h.topic = c.take("topic");
-    c.end();
-    return h;
-  }
-  throw Failure{"unknown command '" + name + "'"};
+  std::string const& state = c.take("'on' or 'off' after the toggle name");
+  if (state != "on" && state != "off") c.fail("expected 'on' or 'off', found " + quoted(state));
+  t.on = state == "on";
+  c.end();
+  return t;
+}
+
+Command startL3(Cursor& c) {
+  Start s{PathKind::l3, c.atEnd() ? std::string("local") : c.name("status NAME"), false};
+  s.named = c.words().size() > 2;
+  c.end();
+  return s;
+}
+
+Command step(Cursor& c) {
+  Step s;
+  if (!c.atEnd()) s.slices = static_cast<std::uint32_t>(c.number("number of slices", 1, kMaxStep));
+  c.end();
+  return s;
+}
+
+Command budget(Cursor& c) {
+  Budget b{
+      static_cast<std::uint32_t>(c.number("number of items per slice", 0, std::numeric_limits<std::uint32_t>::max()))};
+  c.end();
+  return b;
+}
+
+Command traceIs(Cursor& c) {
+  std::string const& settings = c.take("SETTINGS (HANDLE=LEVELS[,...], or off)");
+  c.end();
+  if (auto problem = checkTraceSettings(settings)) c.fail(*problem);
+  return TraceIs{settings};
+}
+
+Command traceFileIs(Cursor& c) {
+  std::string const& path = c.take("PATH (or '-' for standard error)");
+  c.end();
+  return TraceFileIs{path == "-" ? std::string() : path};
+}
+
+template <bool present>
+Command expectJoin(Cursor& c) {
+  ExpectJoin e{c.routeIntfKey(), present};
+  c.end();
+  return e;
+}
+
+template <class Expectation>
+Command expectCount(Cursor& c) {
+  char const* what = std::is_same_v<Expectation, ExpectJoins> ? "number of joins" : "number of overlay VLAN groups";
+  Expectation e{c.number(what, 0, std::numeric_limits<std::uint32_t>::max())};
+  c.end();
+  return e;
+}
+
+Command expectCorruptions(Cursor& c) {
+  ExpectCorruptions e;
+  e.table = tableAt(c, 2);
+  e.count = c.number("number of corruptions", 0, std::numeric_limits<std::uint32_t>::max());
+  c.end();
+  return e;
+}
+
+Command help(Cursor& c) {
+  Help h;
+  if (!c.atEnd()) h.topic = c.take("topic");
+  c.end();
+  return h;
 }
 
 }  // namespace
 
-ParseResult parseLine(std::string_view line) {
+std::vector<CommandSpec> const& commandTable() {
+  static std::vector<CommandSpec> const all = {
+      {"Inputs (before or after 'start'; a running path sees each as the change it is)",
+       "local|peer NAME vlan V [group G [source S [intf I ...]]]", "add to a local or peer membership status",
+       "ensure the local (peer) membership join status NAME holds these entries; a\n"
+       "missing level is created with what the line gives and attached in one change",
+       [](Cursor& c) -> Command { return MembershipIs{membershipPath(c, false)}; }},
+      {nullptr, "no local|peer NAME [vlan V [group G [source S [intf I ...]]]]", "remove from a membership status",
+       "remove the status, or the deepest level named with all it holds, or the interfaces\n"
+       "listed; 'no local NAME' is refused while the L3 path runs on NAME",
+       [](Cursor& c) -> Command { return MembershipDel{membershipPath(c, true)}; }},
+      {nullptr, "map vlan V [group G] [route S G2 [tunnel T]]", "add a VLAN-to-underlay-group mapping",
+       "ensure the mapping of overlay VLAN group (V, G) exists (no group: the whole-VLAN\n"
+       "mapping of V) and lists the underlay route (S, G2, T)",
+       mapCommand<MapIs>},
+      {nullptr, "no map vlan V [group G] [route S G2 [tunnel T]]", "remove a mapping or one of its routes",
+       "remove the route from the mapping, or the mapping", mapCommand<MapDel>},
+      {nullptr, "sbd vlan V SBD", "serve VLAN V by an SBD VLAN", "VLAN V is served by SBD VLAN SBD", sbdIs},
+      {nullptr, "no sbd vlan V [SBD]", "VLAN V has no SBD VLAN",
+       "VLAN V has no SBD VLAN (with SBD: only if SBD is V's SBD VLAN, as 'show inputs' prints it)", sbdDel},
+      {nullptr, "gmp S G I", "write an entry into the GMP status table",
+       "write the entry (S, G, I) with value 1 into the GMP status table, as an earlier\n"
+       "run of the agent would have left it",
+       [](Cursor& c) -> Command {
+         GmpIs g{c.routeIntfKey()};
+         c.end();
+         return g;
+       }},
+      {nullptr, "toggle TOGGLE on|off", "set a feature toggle (before the first start)",
+       "set a feature toggle of the toggle file Pim.json; only before the first 'start'\n"
+       "of the process (the library reads toggles once)",
+       toggle},
+      {nullptr, "corrupt gmp|sbd", "make the next read of a table report a corruption",
+       "the next read of the GMP status table (the L3 start-up walk) / of the IRB\n"
+       "status's vlanToSbd table (the VPN path's change trackers, on a group change)\n"
+       "reports a corruption",
+       [](Cursor& c) -> Command {
+         CorruptIs k{tableAt(c, 1)};
+         c.end();
+         return k;
+       }},
+
+      {"Paths and scheduling", "start l3 [NAME]", "start the L3 inject path",
+       "start the L3 inject path on local status NAME (default 'local', created empty\n"
+       "if missing, with a note), the IP tunnel VLAN group status and the GMP status table",
+       startL3},
+      {nullptr, "start vpn", "start the VPN inject path",
+       "start the VPN inject path on the scheduler, all membership statuses, the IP\n"
+       "tunnel VLAN group status, the IRB status and the GMP status table",
+       [](Cursor& c) -> Command {
+         c.end();
+         return Start{PathKind::vpn, {}, false};
+       }},
+      {nullptr, "stop", "drop the running path", "drop the running path; its teardown withdraws its Joins",
+       plain<Stop>},
+      {nullptr, "hold", "leave scheduler work for step and release",
+       "from now on leave queued scheduler work for 'step' and 'release' (by default the\n"
+       "scheduler runs until idle after every command)",
+       plain<Hold>},
+      {nullptr, "release", "end hold; run the scheduler until idle", "end 'hold' and run the scheduler until idle now",
+       plain<Release>},
+      {nullptr, "step [N]", "run N task slices", "run N task slices (default 1)", step},
+      {nullptr, "budget N", "items a walk slice reviews before it yields",
+       "a walk slice yields after N items (default " + std::to_string(Keel::TaskScheduler::kDefaultItemBudget) +
+           ", the scheduler's own\n"
+           "default; 0: unlimited)",
+       budget},
+
+      {"Looking and checking", "show joins", "the GMP status table",
+       "the GMP status table, sorted by interface, group, source, with a count", show<ShowWhat::joins>},
+      {nullptr, "show changeset", "the overlay VLAN groups waiting for review",
+       "the overlay VLAN groups waiting for the VPN path's review, the changed counter\n"
+       "and the scheduler's state",
+       show<ShowWhat::changeset>},
+      {nullptr, "show inputs", "the inputs, as lines", "the inputs, as the lines that would build them again",
+       show<ShowWhat::inputs>},
+      {nullptr, "trace SETTINGS", "text trace settings",
+       "text trace: HANDLE=LEVELS[,HANDLE=LEVELS...], HANDLE one of Pim::L3InjectSm,\n"
+       "VpnInjectSm, VpnInjectSm::OverlayMembership or *, LEVELS like 7, 7-9, 8,9\n"
+       "(7 Joins and walk events, 8 handler decisions, 9 detail)",
+       traceIs},
+      {nullptr, "trace off", "stop the text trace", "stop the text trace",
+       [](Cursor& c) -> Command {
+         c.end();
+         return TraceIs{"off"};
+       }},
+      {nullptr, "trace file PATH", "write the text trace to a file",
+       "write the text trace to PATH (appending); 'trace file -': standard error", traceFileIs},
+      {nullptr, "expect join S G I", "fail unless the table holds the entry",
+       "fail unless the table holds the entry (S, G, I) with value 1", expectJoin<true>},
+      {nullptr, "expect no join S G I", "fail if the table holds the entry",
+       "fail if the table holds an entry with that key", expectJoin<false>},
+      {nullptr, "expect joins N", "fail unless the table holds N entries",
+       "fail unless the table holds exactly N entries", expectCount<ExpectJoins>},
+      {nullptr, "expect changeset N", "fail unless N groups wait for review",
+       "fail unless N overlay VLAN groups wait for review (VPN path)", expectCount<ExpectChangeSet>},
+      {nullptr, "expect corruptions gmp|sbd N", "fail unless a table reported N corruptions",
+       "fail unless the table has reported N corruptions so far", expectCorruptions},
+      {nullptr, "help [COMMAND]", "the commands", "this list, or the entries of one command", help},
+      {nullptr, "quit", "stop reading the current input", "stop reading the current input (Ctrl-D at the prompt)",
+       plain<Quit>},
+      {nullptr, "exit", "the same as quit", "the same as quit", plain<Quit>},
+  };
+  return all;
+}
+
+Grammar const& commandGrammar() {
+  static Grammar const grammar = [] {
+    std::vector<std::string> syntaxes;
+    for (auto const& e : commandTable()) syntaxes.emplace_back(e.syntax);
+    return Grammar(syntaxes);
+  }();
+  return grammar;
+}
+
+std::vector<ValueSpec> const& valueTable() {
+  static std::vector<ValueSpec> const all = {
+      {"V", "a VLAN, 1..4094"},
+      {"SBD", "an SBD VLAN, 1..4094"},
+      {"G",
+       "a multicast group address, IPv4 or IPv6; in local, peer and map also\n"
+       "0.0.0.0 or ::, which stand for every group of the VLAN"},
+      {"S", "a source address of the group's family; '*' is any source (a (*,G) entry)"},
+      {"G2", "the underlay group of a route, a multicast address"},
+      {"I",
+       "an interface name; Vlan<N> is the interface of VLAN N, a name starting\n"
+       "with Vxlan is a multicast tunnel interface (case matters)"},
+      {"NAME", "a membership join status name, any word"},
+      {"T", "a tunnel type: vxlan (the default) or gre"},
+      {"N", "a number"},
+      {"TOGGLE", "a toggle the library reads: PimL3TunnelInject"},
+      {"SETTINGS", "HANDLE=LEVELS[,HANDLE=LEVELS...]"},
+      {"PATH", "a file name ('-': standard error)"},
+      {"COMMAND", "a command word"},
+  };
+  return all;
+}
+
+char const* keywordText(std::string_view keyword) {
+  static std::vector<std::pair<std::string_view, char const*>> const texts = {
+      {"no", "remove an input"},
+      {"start", "start an inject path"},
+      {"show", "print state"},
+      {"trace", "the text trace"},
+      {"expect", "check the state (a failure is reported, the run goes on)"},
+      {"local", "a local membership status"},
+      {"peer", "a peer membership status"},
+      {"vlan", "then the VLAN"},
+      {"group", "then the group"},
+      {"source", "then the source"},
+      {"intf", "then the interfaces"},
+      {"route", "an underlay route: source, group [tunnel T]"},
+      {"tunnel", "then the tunnel type"},
+      {"gmp", "the GMP status table"},
+      {"sbd", "the IRB status's vlanToSbd table"},
+      {"on", "switch the toggle on"},
+      {"off", "switch it off"},
+  };
+  for (auto const& [k, text] : texts) {
+    if (k == keyword) return text;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> commandWords() {
+  std::vector<std::string> words;
+  for (auto const& n : commandGrammar().next({}, false)) {
+    if (n.kind == Grammar::Next::Kind::keyword) words.push_back(n.text);
+  }
+  return words;
+}
+
+namespace {
+
+bool pathMatches(std::vector<std::string> const& path, std::vector<std::string> const& words, std::size_t n) {
+  if (words.size() < n || path.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string_view alts = path[i];
+    bool any = false;
+    while (!alts.empty()) {
+      std::size_t const bar = alts.find('|');
+      if (alts.substr(0, bar) == words[i]) any = true;
+      alts = bar == std::string_view::npos ? std::string_view() : alts.substr(bar + 1);
+    }
+    if (!any) return false;
+  }
+  return true;
+}
+
+std::string joined(std::vector<std::string> const& words, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += (i ? " " : "") + words[i];
+  return out;
+}
+
+Command parseCommand(std::vector<std::string> const& raw, Dialect dialect) {
+  Grammar const& grammar = commandGrammar();
+  Grammar::Resolved const r = grammar.resolve(raw, dialect == Dialect::prompt);
+  std::vector<std::string> const& words = r.words;
+  if (!r.ambiguous.empty()) {
+    std::string const prefix = r.matched ? joined(words, r.matched) + ": " : std::string();
+    throw Failure{prefix + "ambiguous " + quoted(words[r.matched]) + " (" + alternativesText(r.ambiguous) + ")"};
+  }
+  // The command whose keyword path the line starts with, the longest one.
+  std::optional<std::size_t> best;
+  for (std::size_t i = 0; i < grammar.size(); ++i) {
+    std::size_t const n = grammar.path(i).size();
+    if (pathMatches(grammar.path(i), words, n) && (!best || n > grammar.path(*best).size())) best = i;
+  }
+  if (best) {
+    // Named by its keyword path: "map", "no map", "start l3", "expect no join"
+    // ("vlan" introduces the VLAN: not part of the name).
+    std::size_t const n = grammar.path(*best).size();
+    Cursor c(words, n, joined(words, words[n - 1] == "vlan" ? n - 1 : n));
+    return commandTable()[*best].build(c);
+  }
+  // None: say where the keywords stopped fitting.
+  std::size_t depth = 0;
+  for (std::size_t i = 0; i < grammar.size(); ++i) {
+    while (depth < grammar.path(i).size() && pathMatches(grammar.path(i), words, depth + 1)) ++depth;
+  }
+  if (depth == 0) {
+    std::string message = "unknown command " + quoted(words[0]);
+    if (dialect == Dialect::prompt) {
+      if (auto close = closestTo(words[0], commandWords())) message += " (did you mean '" + *close + "'?)";
+    }
+    throw Failure{message};
+  }
+  std::vector<std::string> choices;
+  for (auto const& n : grammar.next(std::vector<std::string>(words.begin(), words.begin() + depth), false)) {
+    if (n.kind == Grammar::Next::Kind::keyword) choices.push_back(n.text);
+  }
+  std::string const prefix = joined(words, depth);
+  if (words.size() == depth) throw Failure{prefix + ": missing " + alternativesText(choices)};
+  throw Failure{prefix + ": expected " + alternativesText(choices) + ", found " + quoted(words[depth])};
+}
+
+}  // namespace
+
+ParseResult parseLine(std::string_view line, Dialect dialect) {
   std::vector<std::string> const words = splitWords(line);
   if (words.empty()) return ParseResult::emptyLine();
   try {
-    return ParseResult::of(parseCommand(words));
+    return ParseResult::of(parseCommand(words, dialect));
   } catch (Failure const& f) {
     return ParseResult::failure(f.message);
   }
@@ -428,14 +674,14 @@ std::optional<std::string> checkTraceSettings(std::string_view settings) {
       if (!known) {
         std::string list;
         for (auto const& n : traceHandleNames()) list += n + ", ";
-        return "unknown trace handle '" + std::string(handle) + "' (" + list + "or *)";
+        return "unknown trace handle " + quoted(handle) + " (" + list + "or *)";
       }
       haveHandle = true;
     } else if (!haveHandle) {
-      return "malformed trace setting '" + std::string(token) + "' (expected HANDLE=LEVELS)";
+      return "malformed trace setting " + quoted(token) + " (expected HANDLE=LEVELS)";
     }
     if (Vorn::parseTraceLevels(levels) == 0) {
-      return "malformed trace levels '" + std::string(levels) + "' (like 7, 7-9 or 8,9; levels 0-9)";
+      return "malformed trace levels " + quoted(levels) + " (like 7, 7-9 or 8,9; levels 0-9)";
     }
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);

@@ -3,16 +3,14 @@
 #include <sstream>
 
 #include "Help.h"
+#include "OutputPath.h"
 #include "Show.h"
+#include "Text.h"
 #include "Vorn/Trace.h"
 
 namespace Mcinject {
 
 namespace {
-
-std::string plural(std::uint64_t n, char const* one, char const* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
 
 // At most `limit` items of a list, comma separated, "..." when cut.
 template <class Items, class Text>
@@ -107,8 +105,11 @@ Outcome Runner::apply(Start const& c) {
     return Outcome::failed(std::string("start ") + pathName(c.kind) + ": " + *problem);
   }
   process_.pathStarted = true;
+  bool const created = c.kind == PathKind::l3 && c.named && !world_.statuses(Side::local).contains(c.localName);
   world_.pathIs(c);
-  return Outcome::done();
+  Outcome outcome;
+  if (created) outcome.note = "local status " + quoted(c.localName) + " did not exist; it was created empty";
+  return outcome;
 }
 
 Outcome Runner::apply(Stop const&) {
@@ -144,8 +145,7 @@ Outcome Runner::apply(TraceIs const& c) {
 }
 
 Outcome Runner::apply(TraceFileIs const& c) {
-  std::string error;
-  if (!Vorn::traceFileIs(c.path, &error)) return Outcome::failed("trace file: " + error);
+  if (auto problem = traceFileIs(c.path, process_.inputs)) return Outcome::failed("trace file: " + *problem);
   return Outcome::done();
 }
 
@@ -230,7 +230,7 @@ Outcome Runner::apply(ExpectCorruptions const& c) {
 }
 
 Outcome Runner::apply(Help const& c) {
-  if (!printHelp(out_, c.topic)) return Outcome::failed("help: no command '" + c.topic + "'");
+  if (!printHelp(out_, c.topic)) return Outcome::failed("help: no command " + quoted(c.topic));
   out_.flush();
   return Outcome::done();
 }

@@ -26,6 +26,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "Command.h"
 #include "ToggleFile.h"
@@ -36,6 +37,8 @@ namespace Mcinject {
 // What lives as long as the process, across scenarios.
 struct Process {
   ToggleFile toggles;
+  // The files the run reads ("-": standard input): never written to.
+  std::vector<std::string> inputs;
   // The library reads its toggles once per process: set once a path started.
   bool pathStarted = false;
 };
@@ -44,11 +47,13 @@ struct Outcome {
   enum class Kind { done, failed, expectationFailed, quit };
   Kind kind = Kind::done;
   std::string message;
+  // Done, with something the user should know (reported as "note: ...").
+  std::string note;
 
   static Outcome done() { return {}; }
-  static Outcome failed(std::string m) { return {Kind::failed, std::move(m)}; }
-  static Outcome expectationFailed(std::string m) { return {Kind::expectationFailed, std::move(m)}; }
-  static Outcome quit() { return {Kind::quit, {}}; }
+  static Outcome failed(std::string m) { return {Kind::failed, std::move(m), {}}; }
+  static Outcome expectationFailed(std::string m) { return {Kind::expectationFailed, std::move(m), {}}; }
+  static Outcome quit() { return {Kind::quit, {}, {}}; }
 };
 
 // An error of the program or the library, not of the scenario.

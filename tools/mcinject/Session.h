@@ -6,8 +6,12 @@
 //   errors are reported on the error stream as `NAME:LINE: message`, failed
 //   expectations as `NAME:LINE: expectation failed: ...`, corruptions that the
 //   library reports while the line runs as `NAME:LINE: corruption detected in
-//   table ...`. A scenario stops at its first bad line, unless told to keep
-//   going; an interactive session always reports it and goes on.
+//   table ...`, and notes (a command did more than it says) as `NAME:LINE:
+//   note: ...`. A scenario stops at its first bad line, unless told to keep
+//   going; an interactive session always reports it and goes on. At the
+//   prompt messages read `% message`; `-c` commands are named `-c:N`. Both
+//   take abbreviated keywords (Parser.h). A UTF-8 byte order mark at the
+//   start of an input is skipped.
 //
 // GUARANTEES
 //   Exit statuses: 0 all went well; 1 at least one expectation failed; 2 a
@@ -27,7 +31,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "Parser.h"
 #include "Runner.h"
 
 namespace Mcinject {
@@ -54,14 +60,21 @@ class Session {
   int runFile(std::string const& path);
   // Lines typed at the prompt: a bad line is reported and the session goes on.
   int runInteractive(LineSource const& next);
+  // The commands of `-c`, in order, as one scenario.
+  int runCommands(std::vector<std::string> const& commands);
 
  private:
-  int runLines(LineSource const& next, std::string const& name, bool keepGoing);
+  struct Style {
+    std::string name;  // "leaf.scn", "-", "-c"; empty at the prompt
+    bool keepGoing = false;
+    Dialect dialect = Dialect::file;
+  };
+  int runLines(LineSource const& next, Style const& style);
 
   Process& process_;
   std::ostream& out_;
   std::ostream& err_;
-  std::string where_;  // "NAME:LINE" of the line running
+  std::string where_;  // "NAME:LINE: " of the line running, "% " at the prompt
   bool keepGoing_ = false;
 };
 

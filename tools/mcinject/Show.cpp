@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "Text.h"
 #include "World.h"
 
 namespace Mcinject {
@@ -93,10 +94,6 @@ std::vector<Membership> sortedEntries(Routing::Gmp::Brim::Status const& status) 
 
 namespace {
 
-std::string plural(std::size_t n, char const* one, char const* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string overlayGroupCell(Wirl::IpGenAddr const& group) {
   if (group.af() == Wirl::AddressFamily::none) return "* (whole VLAN)";
   if (group.isWildcard()) return group.stringValue() + " (every group)";
@@ -147,7 +144,7 @@ void showChangeSet(std::ostream& out, Irb::Multicast::Egress::OverlayChangeSet c
   if (scheduler.itemBudget() == 0) {
     out << "unlimited";
   } else {
-    out << scheduler.itemBudget() << " items";
+    out << plural(scheduler.itemBudget(), "item", "items");
   }
   out << " per slice, " << plural(scheduler.slicesRun(), "slice", "slices") << " run\n";
 }
@@ -200,7 +197,7 @@ void showInputs(std::ostream& out, World const& world) {
   if (!path) {
     out << "# no path running\n";
   } else if (path->kind() == PathKind::l3) {
-    out << "# the L3 path runs on local status '" << path->localName() << "'\n";
+    out << "# the L3 path runs on local status " << quoted(path->localName()) << "\n";
   } else {
     out << "# the VPN path runs\n";
   }

@@ -22,6 +22,19 @@ std::optional<ToggleValues> readToggleFile(std::string const& path) {
 
 }  // namespace
 
+std::vector<KnownToggle> const& knownToggles() {
+  static std::vector<KnownToggle> const all = {
+      {"PimL3TunnelInject", "on (the default): the paths write (*,G) Joins; off: (S,G) Joins"},
+  };
+  return all;
+}
+
+std::vector<std::string> knownToggleNames() {
+  std::vector<std::string> names;
+  for (auto const& t : knownToggles()) names.emplace_back(t.name);
+  return names;
+}
+
 ToggleFile::~ToggleFile() {
   if (dir_.empty()) return;
   std::remove((dir_ + "/" + kFileName).c_str());

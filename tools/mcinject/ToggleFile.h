@@ -15,10 +15,20 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Toggle/Toggle.h"
 
 namespace Mcinject {
+
+// The toggles of "Pim.json" that the library reads (grep getToggleState in
+// src/Pim when adding one): `toggle` takes only these names.
+struct KnownToggle {
+  char const* name;
+  char const* text;
+};
+std::vector<KnownToggle> const& knownToggles();
+std::vector<std::string> knownToggleNames();
 
 class ToggleFile {
  public:

@@ -3,6 +3,7 @@
 #include <cassert>
 
 #include "Show.h"
+#include "Text.h"
 
 namespace Mcinject {
 
@@ -35,7 +36,7 @@ Vorn::Ptr<VlanMembershipJoin> newVlan(MembershipPath const& path) {
 }
 
 std::string statusText(MembershipPath const& path) {
-  return std::string(sideName(path.side)) + " status '" + path.name + "'";
+  return std::string(sideName(path.side)) + " status " + quoted(path.name);
 }
 
 }  // namespace
@@ -117,7 +118,8 @@ std::optional<std::string> World::membershipDelProblem(MembershipPath const& pat
   if (!group) return where + " has no group " + path.group->stringValue();
   if (!path.source) return std::nullopt;
   auto source = group->source(*path.source);
-  if (!source) return "group " + path.group->stringValue() + " of " + where + " has no source " + sourceText(*path.source);
+  if (!source)
+    return "group " + path.group->stringValue() + " of " + where + " has no source " + sourceText(*path.source);
   for (Wirl::IntfId intf : path.intfs) {
     if (!source->includeIntf(intf)) {
       return "source " + sourceText(*path.source) + " of group " + path.group->stringValue() + " in " + where +
@@ -194,8 +196,12 @@ void World::sbdIs(SbdIs const& sbd) { irb_->vlanToSbdIs({sbd.vlan, sbd.sbdVlan})
 std::optional<std::string> World::sbdDelProblem(SbdDel const& sbd) const {
   // The plain entry list, not a read of the table: an armed corruption stays
   // for the path to find.
-  if (!irb_->vlanToSbdTable().entries().contains(sbd.vlan)) {
-    return "VLAN " + std::to_string(sbd.vlan.value()) + " has no SBD VLAN";
+  auto const& entries = irb_->vlanToSbdTable().entries();
+  auto const* entry = entries.find(sbd.vlan);
+  if (!entry) return "VLAN " + std::to_string(sbd.vlan.value()) + " has no SBD VLAN";
+  if (sbd.sbdVlan && entry->sbdVlan != *sbd.sbdVlan) {
+    return "VLAN " + std::to_string(sbd.vlan.value()) + " has SBD VLAN " + std::to_string(entry->sbdVlan.value()) +
+           ", not " + std::to_string(sbd.sbdVlan->value());
   }
   return std::nullopt;
 }
@@ -220,8 +226,9 @@ std::uint32_t World::corruptions(Table table) const {
 
 std::optional<std::string> World::pathProblem(Start const& start) const {
   if (path_) {
-    std::string running = path_->kind() == PathKind::l3 ? "the L3 path (on local status '" + path_->localName() + "')"
-                                                        : std::string("the VPN path");
+    std::string running = path_->kind() == PathKind::l3
+                              ? "the L3 path (on local status " + quoted(path_->localName()) + ")"
+                              : std::string("the VPN path");
     return running + " is already running; stop it first";
   }
   if (!pathAvailable(start.kind)) {

@@ -13,8 +13,10 @@
 #include "Flit/Flit.h"
 #include "Flit/FlitReader.h"
 #include "LineEditor.h"
+#include "OutputPath.h"
 #include "Parser.h"
 #include "Session.h"
+#include "Text.h"
 #include "Vorn/Trace.h"
 
 #ifndef MCINJECT_VERSION
@@ -27,16 +29,19 @@ using namespace Mcinject;
 
 constexpr char const* kPrompt = "mcinject> ";
 
-int runFiles(std::vector<std::string> const& files, bool keepGoing) {
-  Process process;
+// The scenario files in order, each one scenario.
+int runFiles(Process& process, std::vector<std::string> const& files, bool keepGoing) {
   Session session(process, std::cout, std::cerr);
   session.keepGoingIs(keepGoing);
   int status = kExitOk;
-  for (std::string const& file : files) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    std::string const& file = files[i];
     int fileStatus;
     bool const interactive = file == "-" && ::isatty(STDIN_FILENO);
     if (interactive) {
-      std::cout << "mcinject " MCINJECT_VERSION ": type 'help' for the commands, Ctrl-D to leave" << std::endl;
+      std::cout << "mcinject " MCINJECT_VERSION ": type 'help' for the commands, '?' for what may come next, "
+                   "Ctrl-D to leave"
+                << std::endl;
       LineEditor editor(LineEditor::defaultHistoryFile());
       fileStatus = session.runInteractive([&editor] { return editor.readLine(kPrompt); });
       std::cout << std::endl;
@@ -46,9 +51,38 @@ int runFiles(std::vector<std::string> const& files, bool keepGoing) {
     status = std::max(status, fileStatus);
     // A bad line in a scenario ends the run there (unless told to keep
     // going); an internal error always does.
-    if (fileStatus == kExitInternal || (fileStatus == kExitBadInput && !keepGoing && !interactive)) break;
+    if (fileStatus == kExitInternal || (fileStatus == kExitBadInput && !keepGoing && !interactive)) {
+      if (i + 1 < files.size()) {
+        std::string rest;
+        for (std::size_t j = i + 1; j < files.size(); ++j) rest += " " + escaped(files[j]);
+        std::cerr << "mcinject: stopped after " << escaped(file) << "; not run:" << rest << std::endl;
+      }
+      break;
+    }
   }
   return status;
+}
+
+// Refuses output paths that would overwrite an input or a file of another
+// kind, before anything is opened for writing.
+bool outputPathsOk(std::string const& traceFile, std::string const& flit, std::vector<std::string> const& inputs) {
+  if (!traceFile.empty() && traceFile == flit) {
+    std::cerr << "mcinject: --trace-file and --flit name the same file " << quoted(flit) << std::endl;
+    return false;
+  }
+  if (!flit.empty()) {
+    if (auto problem = outputPathProblem(flit, OutputKind::flit, inputs)) {
+      std::cerr << "mcinject: --flit: " << *problem << std::endl;
+      return false;
+    }
+  }
+  if (!traceFile.empty()) {
+    if (auto problem = outputPathProblem(traceFile, OutputKind::textTrace, inputs)) {
+      std::cerr << "mcinject: --trace-file: " << *problem << std::endl;
+      return false;
+    }
+  }
+  return true;
 }
 
 int run(int argc, char** argv) {
@@ -60,7 +94,7 @@ int run(int argc, char** argv) {
       "mcinject"};
   app.set_version_flag("-V,--version", "mcinject " MCINJECT_VERSION);
   app.footer(
-      "Scenario commands: type 'help' at the prompt, or run: echo help | mcinject\n"
+      "Scenario commands: type 'help' or '?' at the prompt, or run: mcinject -c help\n"
       "Exit status: 0 all went well, 1 an expectation failed, 2 a line could not be parsed or\n"
       "applied (or a file read), 3 an internal error.");
 
@@ -82,6 +116,12 @@ int run(int argc, char** argv) {
   bool keepGoing = false;
   app.add_flag("-k,--keep-going", keepGoing,
                "report a line that cannot be parsed or applied and go on (the exit status is still 2)");
+  std::vector<std::string> commands;
+  app.add_option("-c,--command", commands,
+                 "run CMD (repeatable: the commands run in order, as one scenario, keywords\n"
+                 "abbreviated as at the prompt); no FILE is read")
+      ->type_name("CMD")
+      ->allow_extra_args(false);
   app.add_option("FILE", files, "scenario files, run in order")->type_name("");
 
   std::string flitToPrint;
@@ -105,13 +145,11 @@ int run(int argc, char** argv) {
     return kExitOk;
   }
 
-  if (!traceFile.empty()) {
-    std::string error;
-    if (!Vorn::traceFileIs(traceFile, &error)) {
-      std::cerr << "mcinject: --trace-file: " << error << std::endl;
-      return kExitBadInput;
-    }
+  if (!commands.empty() && !files.empty()) {
+    std::cerr << "mcinject: -c runs its commands as the scenario; no FILE goes with it" << std::endl;
+    return kExitBadInput;
   }
+  if (files.empty() && commands.empty()) files.push_back("-");
   if (!trace.empty()) {
     if (auto problem = checkTraceSettings(trace)) {
       std::cerr << "mcinject: --trace: " << *problem << std::endl;
@@ -120,6 +158,16 @@ int run(int argc, char** argv) {
     std::string error;
     if (!Vorn::traceSettingsIs(trace, &error)) {
       std::cerr << "mcinject: --trace: " << error << std::endl;
+      return kExitBadInput;
+    }
+  }
+  Process process;
+  process.inputs = files;
+  if (!outputPathsOk(traceFile, flit, process.inputs)) return kExitBadInput;
+
+  if (!traceFile.empty()) {
+    if (auto problem = traceFileIs(traceFile, process.inputs)) {
+      std::cerr << "mcinject: --trace-file: " << *problem << std::endl;
       return kExitBadInput;
     }
   }
@@ -132,9 +180,15 @@ int run(int argc, char** argv) {
     }
     Flit::defaultFileIs(std::move(file));
   }
-  if (files.empty()) files.push_back("-");
 
-  int const status = runFiles(files, keepGoing);
+  int status;
+  if (!commands.empty()) {
+    Session session(process, std::cout, std::cerr);
+    session.keepGoingIs(keepGoing);
+    status = session.runCommands(commands);
+  } else {
+    status = runFiles(process, files, keepGoing);
+  }
   Flit::defaultFileIs(nullptr);  // flushes the ring buffer to the file
   Vorn::traceFileIs("");
   return status;

@@ -91,10 +91,14 @@ TEST(ParserTest, BadLinesSayWhatIsWrong) {
   Case const cases[] = {
       // Numbers out of range.
       {"local A vlan 4095", "local: VLAN 4095 is out of range 1..4094"},
-      {"map vlan 99999999999999999999", "map: '99999999999999999999' is not a VLAN number (1..4094)"},
+      {"map vlan 99999999999999999999", "map: VLAN '99999999999999999999' is out of range 1..4094"},
+      {"budget 99999999999999999999", "budget: '99999999999999999999' is out of range 0..4294967295"},
+      // One rule for leading zeros: none, in numbers and in VLAN interface names.
+      {"map vlan 010", "map: VLAN '010' has a leading zero (write 10)"},
+      {"step 01", "step: '01' has a leading zero (write 1)"},
       {"map vlan -1", "map: '-1' is not a VLAN number (1..4094)"},
       {"sbd vlan 10 0", "sbd: VLAN 0 is out of range 1..4094"},
-      {"gmp * 225.1.1.1 Vlan010", "gmp: interface 'Vlan010' does not name a VLAN 1..4094"},
+      {"gmp * 225.1.1.1 Vlan010", "gmp: interface 'Vlan010' has a leading zero (write Vlan10)"},
       {"gmp * 225.1.1.1 Vlan4095", "gmp: interface 'Vlan4095' does not name a VLAN 1..4094"},
       // Addresses: wildcards only where they stand for every group, one family per key.
       {"gmp * 0.0.0.0 Vlan10", "gmp: group 0.0.0.0 is not a multicast address"},
@@ -115,18 +119,22 @@ TEST(ParserTest, BadLinesSayWhatIsWrong) {
       {"map vlan 10 route 10.0.0.1", "map: missing route group"},
       {"sbd vlan 10", "sbd: missing SBD VLAN after the VLAN"},
       {"toggle PimL3TunnelInject", "toggle: missing 'on' or 'off' after the toggle name"},
-      {"expect no", "expect no: expected 'join' after 'expect no'"},
+      {"expect no", "expect no: missing join"},
       {"expect joins", "expect joins: missing number of joins"},
       // Extra and unknown words.
       {"Map vlan 10", "unknown command 'Map'"},
       {"stop now", "stop: unexpected 'now'"},
       {"start l3 A B", "start l3: unexpected 'B'"},
       {"start vpn A", "start vpn: unexpected 'A'"},
-      {"start l2", "start: unknown path 'l2' (l3 or vpn)"},
+      {"start l2", "start: expected l3 or vpn, found 'l2'"},
       {"local A vlan 10 source 10.0.0.1", "local: unexpected 'source'"},
-      {"show everything", "show: cannot show 'everything' (joins, changeset or inputs)"},
-      {"no vlan 10", "no: cannot remove 'vlan' (local, peer, map or sbd)"},
-      {"toggle Pim\"x on", "toggle: 'Pim\"x' is not a toggle name (letters, digits, '_', '-', '.')"},
+      {"show everything", "show: expected joins, changeset or inputs, found 'everything'"},
+      {"no vlan 10", "no: expected local, peer, map or sbd, found 'vlan'"},
+      // Toggles the library reads, by their exact names.
+      {"toggle pimL3TunnelInject off", "toggle: unknown toggle 'pimL3TunnelInject' (known: PimL3TunnelInject)"},
+      // Echoed words: control bytes escaped, long words cut.
+      {"map vlan 1\x1b[2J0", "map: '1\\x1b[2J0' is not a VLAN number (1..4094)"},
+      {"local A\x07 vlan 10", "local: 'A\\x07' holds a control character"},
       {"trace VpnInjectSm=x", "trace: malformed trace levels 'x' (like 7, 7-9 or 8,9; levels 0-9)"},
   };
   for (Case const& c : cases) {

@@ -147,10 +147,10 @@ TEST_F(RunnerTest, TheL3PathsStatusCannotBeRemovedWhileItRuns) {
 
 TEST_F(RunnerTest, TogglesCloseWhenAPathHasStarted) {
   if (!pathAvailable(PathKind::l3)) GTEST_SKIP() << "no L3 path in this build";
-  ok("toggle SomeOtherToggle on");
+  ok("toggle PimL3TunnelInject on");
   ok("start l3");
-  EXPECT_EQ(run("toggle SomeOtherToggle off").kind, Outcome::Kind::failed);
-  EXPECT_EQ(process.toggles.values().at("SomeOtherToggle"), true);
+  EXPECT_EQ(run("toggle PimL3TunnelInject off").kind, Outcome::Kind::failed);
+  EXPECT_EQ(process.toggles.values().at("PimL3TunnelInject"), true);
 }
 
 TEST_F(RunnerTest, ChangeSetCommandsNeedARunningVpnPath) {
