@@ -1,16 +1,16 @@
 // Leaf-scale benchmarks of the two inject paths, each beside the reference
 // model on the same inputs:
-//   W1_L3Startup[Stale]/N     l3InjectSmFactory over N mappings whose groups
+//   L3Startup[Stale]/N        l3InjectSmFactory over N mappings whose groups
 //                             all have local members (Stale: the table also
 //                             holds N entries nobody wants).
-//   W2_VpnConverge/N/P        vpnInjectSmFactory, then the scheduler to idle,
+//   VpnConvergence/N/P        vpnInjectSmFactory, then the scheduler to idle,
 //                             with 1 local and P peer statuses.
-//   W3_ChurnSingle/N/P        in the converged W2 state, one local join or
+//   VpnChurnSingle/N/P        in the converged VPN state, one local join or
 //                             leave of a random group, then the scheduler to
 //                             idle; time per change.
-//   W3_ChurnBurst/N/P         1,000 such changes, then one drain; per change.
-//   W4_Memory/N/P             heap bytes of the W2 state (live bytes from the
-//                             allocation counter, AllocCounter.h):
+//   VpnChurnBurst/N/P         1,000 such changes, then one drain; per change.
+//   VpnMemory/N/P             heap bytes of the converged VPN state (live
+//                             bytes from the allocation counter, AllocCounter.h):
 //                               lib_B_all_per_mapping  all of it over N + V mappings;
 //                               B_per_mapping          the path over the mappings
 //                                                      alone (no membership);
@@ -21,10 +21,10 @@
 //                                                      teardown, over N + V mappings.
 // Every benchmark checks once, outside the timed region, that the library's
 // Joins equal the model's, and reports `model_*` times and `ratio` (library
-// time over model time). For W3 the model is one full evaluation on the final
-// state: its ratio compares one incremental change with a full recomputation.
-// Times are CPU time of the benchmark thread (W1/W2: manual time; W3: the
-// per_change counter and the CPU column).
+// time over model time). For the churn the model is one full evaluation on
+// the final state: its ratio compares one incremental change with a full
+// recomputation. Times are CPU time of the benchmark thread (start-up and
+// convergence: manual time; churn: the per_change counter and the CPU column).
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -116,7 +116,7 @@ void reportTimes(benchmark::State& state, double libSeconds, double modelSeconds
   return next;
 }
 
-// ---- W1: L3 start-up ------------------------------------------------------------------
+// ---- L3 start-up ---------------------------------------------------------------------
 
 void l3Startup(benchmark::State& state, bool stale) {
   Bench::Leaf const leaf(static_cast<std::size_t>(state.range(0)), 1);
@@ -131,12 +131,12 @@ void l3Startup(benchmark::State& state, bool stale) {
     auto const got = Bench::joins(*gmp);
     auto const want = TestSupport::l3ModelJoins(local.ptr(), *tunnel, starG);
     if (got != want || gmp->membershipCount() != want.size()) {
-      fail(state, mismatch("W1", got.size(), want.size()));
+      fail(state, mismatch("L3 start-up", got.size(), want.size()));
       return;
     }
     sm = nullptr;
     if (gmp->membershipCount() != 0) {
-      fail(state, "W1: teardown left entries in the table");
+      fail(state, "L3 start-up: teardown left entries in the table");
       return;
     }
   }
@@ -166,10 +166,10 @@ void l3Startup(benchmark::State& state, bool stale) {
   state.counters["lib_B_per_mapping"] = static_cast<double>(held.bytes) / static_cast<double>(leaf.allMappings());
 }
 
-void W1_L3Startup(benchmark::State& state) { l3Startup(state, false); }
-void W1_L3StartupStale(benchmark::State& state) { l3Startup(state, true); }
+void L3Startup(benchmark::State& state) { l3Startup(state, false); }
+void L3StartupStale(benchmark::State& state) { l3Startup(state, true); }
 
-// ---- the W2 state -----------------------------------------------------------------------
+// ---- the converged VPN state ------------------------------------------------------------
 
 struct VpnWorld {
   explicit VpnWorld(benchmark::State const& state)
@@ -207,18 +207,18 @@ struct VpnWorld {
   Vorn::Ptr<Irb::Multicast::Egress::VpnInjectSm> vpn;
 };
 
-// ---- W2: VPN convergence -------------------------------------------------------------------
+// ---- VPN convergence ---------------------------------------------------------------------
 
-void W2_VpnConverge(benchmark::State& state) {
+void VpnConvergence(benchmark::State& state) {
   VpnWorld w(state);
   w.start();
-  if (auto e = w.check("W2"); !e.empty()) {
+  if (auto e = w.check("VPN convergence"); !e.empty()) {
     fail(state, e);
     return;
   }
   w.stop();
   if (w.gmp->membershipCount() != 0) {
-    fail(state, "W2: teardown left entries in the table");
+    fail(state, "VPN convergence: teardown left entries in the table");
     return;
   }
 
@@ -247,12 +247,12 @@ void W2_VpnConverge(benchmark::State& state) {
   state.counters["lib_B_per_mapping"] = static_cast<double>(held.bytes) / static_cast<double>(w.leaf.allMappings());
 }
 
-// ---- W3: churn ------------------------------------------------------------------------------
+// ---- VPN churn ------------------------------------------------------------------------------
 
 void churn(benchmark::State& state, std::size_t burst) {
   VpnWorld w(state);
   w.start();
-  if (auto e = w.check("W3 start"); !e.empty()) {
+  if (auto e = w.check("churn start"); !e.empty()) {
     fail(state, e);
     return;
   }
@@ -279,7 +279,7 @@ void churn(benchmark::State& state, std::size_t burst) {
   auto const t1 = Clock::now();
   auto want = w.model();
   double const model = secondsSince(t1);
-  if (auto e = w.check("W3 end"); !e.empty()) {
+  if (auto e = w.check("churn end"); !e.empty()) {
     fail(state, e);
     return;
   }
@@ -295,12 +295,12 @@ void churn(benchmark::State& state, std::size_t burst) {
   w.stop();
 }
 
-void W3_ChurnSingle(benchmark::State& state) { churn(state, 1); }
-void W3_ChurnBurst(benchmark::State& state) { churn(state, 1000); }
+void VpnChurnSingle(benchmark::State& state) { churn(state, 1); }
+void VpnChurnBurst(benchmark::State& state) { churn(state, 1000); }
 
-// ---- W4: memory -------------------------------------------------------------------------------
+// ---- VPN memory -------------------------------------------------------------------------------
 
-// Inputs of one W4 measurement. Every measurement gets fresh inputs, so that
+// Inputs of one memory measurement. Every measurement gets fresh inputs, so that
 // nothing an earlier one left on them is counted.
 struct MemoryInputs {
   MemoryInputs(Bench::Leaf const& leaf, Bench::HeapUse& tunnelBytes, Bench::HeapUse& membershipBytes) {
@@ -319,13 +319,13 @@ struct MemoryInputs {
   Vorn::Ptr<Keel::TaskScheduler> scheduler = Vorn::make<Keel::TaskScheduler>();
 };
 
-void W4_Memory(benchmark::State& state) {
+void VpnMemory(benchmark::State& state) {
   for (auto _ : state) {
     Bench::Leaf const leaf(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
     bool const starG = TestSupport::modelStarG();
     Bench::HeapUse tunnelBytes, membershipBytes;
 
-    // The W2 state as W2 builds it: everything the library holds.
+    // The converged state as VpnConvergence builds it: everything the library holds.
     TestSupport::JoinSet want;
     Bench::HeapUse total, table, modelBytes, retained;
     {
@@ -337,7 +337,7 @@ void W4_Memory(benchmark::State& state) {
       total = Bench::heapNow() - h0;
       want = TestSupport::vpnModelJoins(*coll, *in.tunnel, in.irb.ptr(), starG);
       if (Bench::joins(*in.gmp) != want) {
-        fail(state, "W4: library Joins differ from the model's");
+        fail(state, "memory: library Joins differ from the model's");
         return;
       }
       // What the table's Join entries take (a copy allocates the same nodes).
@@ -372,7 +372,7 @@ void W4_Memory(benchmark::State& state) {
       in.scheduler->runUntilIdle();
       auto const h2 = Bench::heapNow();
       if (Bench::joins(*in.gmp) != want) {
-        fail(state, "W4: Joins after attaching the statuses differ from the model's");
+        fail(state, "memory: Joins after attaching the statuses differ from the model's");
         return;
       }
       perMapping = h1 - h0;
@@ -400,14 +400,14 @@ void W4_Memory(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(W1_L3Startup)->Arg(4096)->Arg(16384)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(W1_L3StartupStale)->Arg(4096)->Arg(16384)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(L3Startup)->Arg(4096)->Arg(16384)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(L3StartupStale)->Arg(4096)->Arg(16384)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 #define MCINJECT_LEAF_SIZES Args({4096, 64})->Args({16384, 64})->Args({65536, 64})->Args({65536, 512})
-BENCHMARK(W2_VpnConverge)->MCINJECT_LEAF_SIZES->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(W3_ChurnSingle)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
-BENCHMARK(W3_ChurnBurst)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
-BENCHMARK(W4_Memory)->MCINJECT_LEAF_SIZES->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(VpnConvergence)->MCINJECT_LEAF_SIZES->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(VpnChurnSingle)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
+BENCHMARK(VpnChurnBurst)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
+BENCHMARK(VpnMemory)->MCINJECT_LEAF_SIZES->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);

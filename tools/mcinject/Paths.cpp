@@ -2,26 +2,13 @@
 
 #include <cassert>
 
-// The build says which paths the library carries (see CMakeLists.txt).
-#ifndef MCINJECT_HAVE_L3_PATH
-#define MCINJECT_HAVE_L3_PATH 0
-#endif
-#ifndef MCINJECT_HAVE_VPN_PATH
-#define MCINJECT_HAVE_VPN_PATH 0
-#endif
-
-#if MCINJECT_HAVE_L3_PATH
 #include "Pim/l3/L3InjectSm.h"
-#endif
-#if MCINJECT_HAVE_VPN_PATH
 #include "Pim/vpn/VpnInjectSm.h"
-#endif
 
 namespace Mcinject {
 
 namespace {
 
-#if MCINJECT_HAVE_L3_PATH
 class L3Path : public InjectPath {
  public:
   explicit L3Path(PathInputs const& in)
@@ -35,9 +22,7 @@ class L3Path : public InjectPath {
   std::string name_;
   Vorn::Ptr<Irb::Multicast::Egress::L3InjectSm> sm_;
 };
-#endif
 
-#if MCINJECT_HAVE_VPN_PATH
 class VpnPath : public InjectPath {
  public:
   explicit VpnPath(PathInputs const& in)
@@ -51,26 +36,13 @@ class VpnPath : public InjectPath {
   std::string noName_;
   Vorn::Ptr<Irb::Multicast::Egress::VpnInjectSm> sm_;
 };
-#endif
 
 }  // namespace
 
-bool pathAvailable(PathKind kind) {
-  return kind == PathKind::l3 ? MCINJECT_HAVE_L3_PATH != 0 : MCINJECT_HAVE_VPN_PATH != 0;
-}
-
-std::unique_ptr<InjectPath> pathIs(PathKind kind, [[maybe_unused]] PathInputs const& inputs) {
-  assert(pathAvailable(kind) && "pathIs for a path this build does not carry");
-#if MCINJECT_HAVE_L3_PATH
-  if (kind == PathKind::l3) {
-    assert(inputs.localStatus && "the L3 path needs its local status");
-    return std::make_unique<L3Path>(inputs);
-  }
-#endif
-#if MCINJECT_HAVE_VPN_PATH
+std::unique_ptr<InjectPath> pathIs(PathKind kind, PathInputs const& inputs) {
   if (kind == PathKind::vpn) return std::make_unique<VpnPath>(inputs);
-#endif
-  return nullptr;
+  assert(inputs.localStatus && "the L3 path needs its local status");
+  return std::make_unique<L3Path>(inputs);
 }
 
 }  // namespace Mcinject

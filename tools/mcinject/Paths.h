@@ -3,13 +3,11 @@
 // An InjectPath owns one running path of the library (the L3 path on one
 // local membership join status, or the VPN path on the whole collection);
 // destroying it drops the path, which runs its teardown and withdraws its
-// Joins. Which paths this build carries is fixed when it is compiled:
-// `pathAvailable` answers it, and `pathIs` must only be asked for an
-// available one.
+// Joins.
 //
 // Not thread-safe: the event thread only, like the library.
 //
-//   if (pathAvailable(PathKind::l3)) path = pathIs(PathKind::l3, inputs);
+//   path = pathIs(PathKind::l3, inputs);
 //   path.reset();   // teardown
 #pragma once
 
@@ -50,8 +48,7 @@ class InjectPath {
   virtual Vorn::Ptr<Irb::Multicast::Egress::OverlayChangeSet const> changeSet() const = 0;
 };
 
-bool pathAvailable(PathKind kind);
-// Precondition: pathAvailable(kind); for the L3 path, inputs.localStatus set.
+// Precondition: for the L3 path, inputs.localStatus set.
 std::unique_ptr<InjectPath> pathIs(PathKind kind, PathInputs const& inputs);
 
 }  // namespace Mcinject

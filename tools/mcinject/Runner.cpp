@@ -154,9 +154,6 @@ Outcome Runner::apply(TraceFileIs const& c) {
 std::optional<std::string> Runner::changeSetProblem(char const* command) const {
   InjectPath const* path = world_.path();
   if (path && path->kind() == PathKind::vpn) return std::nullopt;
-  if (!pathAvailable(PathKind::vpn)) {
-    return std::string(command) + ": the VPN inject path is not available in this build";
-  }
   return std::string(command) + ": the VPN path is not running";
 }
 

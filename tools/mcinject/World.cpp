@@ -224,22 +224,18 @@ std::uint32_t World::corruptions(Table table) const {
 
 // ---- the path ----------------------------------------------------------------------
 
-std::optional<std::string> World::pathProblem(Start const& start) const {
+std::optional<std::string> World::pathProblem(Start const&) const {
   if (path_) {
     std::string running = path_->kind() == PathKind::l3
                               ? "the L3 path (on local status " + quoted(path_->localName()) + ")"
                               : std::string("the VPN path");
     return running + " is already running; stop it first";
   }
-  if (!pathAvailable(start.kind)) {
-    return std::string("the ") + (start.kind == PathKind::l3 ? "L3" : "VPN") +
-           " inject path is not available in this build";
-  }
   return std::nullopt;
 }
 
 void World::pathIs(Start const& start) {
-  assert(!pathProblem(start) && "pathIs while a path runs or for a missing path");
+  assert(!pathProblem(start) && "pathIs while a path runs");
   PathInputs in;
   in.scheduler = scheduler_;
   in.membershipColl = coll_;

@@ -126,7 +126,6 @@ TEST_F(RunnerTest, AFailedRemovalChangesNothing) {
 }
 
 TEST_F(RunnerTest, TheL3PathsStatusCannotBeRemovedWhileItRuns) {
-  if (!pathAvailable(PathKind::l3)) GTEST_SKIP() << "no L3 path in this build";
   ok("map vlan 10 group 239.1.1.1 route 10.0.0.1 225.1.1.1");
   ok("start l3 leaf");
   ASSERT_TRUE(local("leaf")) << "start l3 creates its status";
@@ -146,7 +145,6 @@ TEST_F(RunnerTest, TheL3PathsStatusCannotBeRemovedWhileItRuns) {
 }
 
 TEST_F(RunnerTest, TogglesCloseWhenAPathHasStarted) {
-  if (!pathAvailable(PathKind::l3)) GTEST_SKIP() << "no L3 path in this build";
   ok("toggle PimL3TunnelInject on");
   ok("start l3");
   EXPECT_EQ(run("toggle PimL3TunnelInject off").kind, Outcome::Kind::failed);
@@ -154,16 +152,8 @@ TEST_F(RunnerTest, TogglesCloseWhenAPathHasStarted) {
 }
 
 TEST_F(RunnerTest, ChangeSetCommandsNeedARunningVpnPath) {
-  std::string const why = pathAvailable(PathKind::vpn) ? "the VPN path is not running"
-                                                       : "the VPN inject path is not available in this build";
-  EXPECT_EQ(run("show changeset").message, "show changeset: " + why);
-  EXPECT_EQ(run("expect changeset 0").message, "expect changeset: " + why);
-  if (!pathAvailable(PathKind::vpn)) {
-    Outcome o = run("start vpn");
-    EXPECT_EQ(o.kind, Outcome::Kind::failed);
-    EXPECT_EQ(o.message, "start vpn: the VPN inject path is not available in this build");
-    EXPECT_EQ(world.path(), nullptr);
-  }
+  EXPECT_EQ(run("show changeset").message, "show changeset: the VPN path is not running");
+  EXPECT_EQ(run("expect changeset 0").message, "expect changeset: the VPN path is not running");
 }
 
 TEST_F(RunnerTest, ExpectationsReportWhatTheyFound) {
@@ -195,10 +185,6 @@ TEST_F(RunnerTest, CorruptionIsArmedForTheNextReadOnly) {
 
 class VpnPathTest : public RunnerTest {
  protected:
-  void SetUp() override {
-    // The library declares vpnInjectSmFactory: the build must carry the path.
-    ASSERT_TRUE(pathAvailable(PathKind::vpn)) << "the VPN path was not compiled in";
-  }
   std::size_t waiting() const { return world.path()->changeSet()->vlanGroup().size(); }
   std::uint64_t joins() const { return world.gmpStatus().membershipCount(); }
 };
