@@ -11,7 +11,7 @@ reported as invalid (fix the fault, not the code).
   scripts/mutate.py --build build --only F07 F12  # some of them
   scripts/mutate.py --check                       # snippets still unique?
   scripts/mutate.py --build build --json out.json # results for a later --compare
-  scripts/mutate.py --compare before.json after.json
+  scripts/mutate.py --compare before.json after.json  # (a,b.json: merged)
 
 Run it on a clean tree: the faulted file is restored from memory, not git.
 """
@@ -37,8 +37,8 @@ FAULTS = [
      "    if (!e.vlan->group().empty()) return found(e.status->name());", "    return found(e.status->name());"),
     ("F05", "change rule", "the 'no SBD VLAN' value read as SBD VLAN 1",
      "  if (entry == VlanToSbd{}) return std::nullopt;\n", "\n"),
-    ("F06", "change rule", "an SBD VLAN wants a group only for its own membership, not its members'",
-     "    if (groupActive(member, group)) return true;", "    if (groupActive(vlanId, group)) return true;"),
+    ("F06", "change rule", "an SBD VLAN wants a specific group when a member VLAN has any group",
+     "    if (groupActive(member, group)) return true;", "    if (vlanActive(member)) return true;"),
     ("F07", "change rule", "tunnel interfaces count as non-tunnel ones",
      "  return !::Multicast::Tunnel::McastTunnelIntfId::isMcastTunnelIntfId(intf);", "  return intf == intf;"),
     ("F08", "tracker", "a peer source losing its last non-tunnel interface by replacement is not reported",
@@ -63,7 +63,8 @@ FAULTS = [
      "      if (state->vlanId().empty()) sbdToVlanStatus_->sbdVlanStateDel(old);", ""),
     # reviewer
     ("F16", "reviewer", "a route dropped from a replaced mapping keeps its Join",
-     "    if (!mapping->multicastGroup(r)) handleMulticastGroup(r);  // gone: withdrawn", ""),
+     "    if (!mapping->multicastGroup(r)) handleMulticastGroup(r);  // gone: withdrawn",
+     "    if (!mapping->multicastGroup(r) && false) handleMulticastGroup(r);"),
     ("F17", "reviewer", "a mapping moved to another VLAN keeps the old VLAN's Joins",
      "    injectRouteDelAll();\n    if (mapping) {", "    if (mapping) {"),
     ("F18", "reviewer", "a walk that yields resumes from the start but skips the VLAN review",
@@ -172,6 +173,13 @@ def check():
     return bad == 0
 
 
+def merge(paths):
+    out = {}
+    for p in paths:
+        out.update(json.load(open(p)))
+    return out
+
+
 def run_ctest(build, timeout):
     failed_log = os.path.join(build, "Testing", "Temporary", "LastTestsFailed.log")
     if os.path.exists(failed_log):
@@ -257,7 +265,7 @@ def main():
     args = ap.parse_args()
     os.chdir(sh(["git", "rev-parse", "--show-toplevel"]).stdout.strip())
     if args.compare:
-        print(compare(json.load(open(args.compare[0])), json.load(open(args.compare[1]))))
+        print(compare(merge(args.compare[0].split(",")), merge(args.compare[1].split(","))))
         return 0
     if args.check:
         return 0 if check() else 1

@@ -6,7 +6,7 @@
 //
 //   class MyTest : public TestSupport::VpnReviewFixture {};
 //   TEST_F(MyTest, X) { map(10, "239.1.1.1", {r}); join(*local_, 10, "239.1.1.1"); start(); settle();
-//                       EXPECT_EQ(joins(), freshJoins()); }
+//                       EXPECT_EQ(joins(), (Joins{join4("225.1.1.1", 10)})); }
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,15 +54,6 @@ class VpnReviewFixture : public ::testing::Test {
       std::initializer_list<Routing::Multicast::UnderlayRoute> routes = {}) {
     return TestSupport::map(*tunnel_, vlan, group, routes);
   }
-  // VLAN `sbdVlan` is the SBD VLAN of `vlan`.
-  void serve(unsigned short sbdVlan, unsigned short vlan) {
-    auto state = sbd_->sbdVlanStateMutable(sbdVlan);
-    if (!state) {
-      state = Irb::Multicast::SbdVlanState::sbdVlanStateIs(sbdVlan);
-      sbd_->sbdVlanStateIs(state);
-    }
-    state->vlanIdIs(vlan);
-  }
   // What a producer does when membership of `vlanGroup` changed.
   void changed(Routing::Multicast::OverlayVlanGroup const& vlanGroup) {
     changeSet_->vlanGroupIs(vlanGroup);
@@ -73,22 +64,8 @@ class VpnReviewFixture : public ::testing::Test {
   }
 
   Joins joins() const { return TestSupport::joins(*gmp_); }
-  // The Joins a fresh reviewer writes on the same inputs, once idle.
-  Joins freshJoins() const {
-    auto sched = Vorn::make<Keel::TaskScheduler>();
-    auto gmp = Routing::Gmp::Brim::Status::statusIs();
-    auto writer = Vorn::make<Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee>(gmp);
-    auto dedup = Vorn::make<Routing::Gmp::MembershipDedupTable>(writer);
-    auto changeSet = Irb::Multicast::Egress::overlayChangeSetFactory();
-    auto sm = Reviewer::VpnInjectReviewSmIs(sched, coll_, tunnel_, changeSet, sbd_, dedup);
-    sched->runUntilIdle();
-    Joins out = TestSupport::joins(*gmp);
-    sm = nullptr;
-    return out;
-  }
   // The (*,G) Join of an underlay group on a VLAN (the toggle is on in tests).
   static Key join4(std::string_view group, unsigned short vlan) { return joinKey("0.0.0.0", group, vlan); }
-  static Key join6(std::string_view group, unsigned short vlan) { return joinKey("::", group, vlan); }
 
   Vorn::Ptr<Keel::TaskScheduler> sched_ = Vorn::make<Keel::TaskScheduler>();
   Vorn::Ptr<Irb::Multicast::Egress::MembershipJoinStatusColl> coll_ =
