@@ -99,7 +99,7 @@ FAULTS = [
      "      if (!wanted.empty() && wanted[i]) continue;", ""),
     ("F30", "start-up", "the shortcut goes on after another writer changed the table mid-cleanup",
      "      if (status->epoch() != epoch + 1 || status->corruptNextRead()) {",
-     "      if (status->corruptNextRead()) {"),
+     "      if (status->epoch() < epoch || status->corruptNextRead()) {"),
     ("F31", "start-up", "the stale walk stops at a corrupt entry without reporting it",
      "    status->doCorruptionDetected(e.msg());\n  }\n  initializedIs(true);", "  }\n  initializedIs(true);"),
     # scheduler and walk

@@ -1,8 +1,7 @@
 // Start-up of the L3 path: the stale cleanup looks only at what the table held
 // before the first Join while nobody else touches the table, and must remove
 // exactly what a walk of the whole table removes, in the same order, with the
-// same statements, whatever others do to the table meanwhile. Also the switching
-// of reactors that start-up makes cheaper.
+// same statements, whatever others do to the table meanwhile.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -203,25 +202,6 @@ TEST(L3StartUpCleanupRandomized, RemovesWhatTheWalkRemovesInTheSameOrder) {
     if (!quick.removed.empty()) ++cleaned;
   }
   EXPECT_GT(cleaned, 100) << "too few runs had anything to clean up";
-}
-
-// ---- switching the reactors --------------------------------------------------------------
-
-class L3StartUpReactors : public L3Fixture {};
-
-TEST_F(L3StartUpReactors, SwitchingTheTreeOnReachesAReactorSwitchedOffOnItsOwn) {
-  join(*local, 10, "239.1.1.1");
-  auto m = map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
-  auto sm = start();
-  auto reactor = sm->vornVlanToMulticastGroup(key(10, "239.1.1.1"));
-  ASSERT_TRUE(reactor);
-  reactor->hasNotificationActiveIs(false);
-  sm->hasNotificationActiveIs(false);
-  sm->hasNotificationActiveIs(true);
-  EXPECT_TRUE(reactor->hasNotificationActive());
-  m->multicastGroupIs(route("10.0.0.1", "225.1.1.2"));
-  EXPECT_EQ(current(), (std::set<RouteIntfKey>{starG("225.1.1.1", 10), starG("225.1.1.2", 10)}));
-  EXPECT_EQ(current(), freshJoins());
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 // executable runs with "PimL3TunnelInject" on: Joins are (*,G). Random
 // sequences of every kind of input change, judged against the reference
 // model and a fresh start, are in RandomizedVpnTest; the tests here pin the
-// start-up trace, switching the path off and on, and a teardown mid-walk.
+// reviewer's refusal to walk before it is initialized, switching the path off
+// and on, and a teardown mid-walk.
 #include "Pim/vpn/VpnInjectSm.h"
 
 #include <gtest/gtest.h>
@@ -40,6 +41,26 @@ class VpnInjectSmTest : public VpnTopFixture {
 // ---- the wiring --------------------------------------------------------------------------
 
 using VpnInjectSmEndToEnd = VpnInjectSmTest;
+
+// ---- the reviewer's start --------------------------------------------------------------
+
+// Until the reviewer is initialized its walk is refused: the changes wait in
+// the change set and are served by the first walk after handleInitialized.
+TEST_F(VpnInjectSmTest, NoReviewWalkRunsBeforeTheReviewerIsInitialized) {
+  map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
+  start();
+  settle();
+  auto const reviewer = vpn->vpnInjectReviewSm();
+  reviewer->initializedIs(false);
+  TraceCapture trace("VpnInjectSm=7");
+  join(*local, 10, "239.1.1.1");
+  EXPECT_EQ(settle(), Joins{});
+  EXPECT_TRUE(vpn->changeSet()->vlanGroup(key(10, "239.1.1.1")));
+  ASSERT_FALSE(trace.texts("VpnInjectSm", 7).empty());
+  EXPECT_NE(trace.texts("VpnInjectSm", 7).back().find("traceEventwalkRefused"), std::string::npos);
+  reviewer->handleInitialized();
+  EXPECT_EQ(settle(), Joins{starG("225.1.1.1", 10)});
+}
 
 // ---- notifications on the top level --------------------------------------------------
 

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "external/IpTunnelVlanGroupReduceSm.h"
-#include "Corvo/Exception.h"
 #include "external/SbdToVlanSm.h"
 #include "support/Inputs.h"
 
@@ -15,7 +14,6 @@ using Bridging::VlanId;
 using Irb::Multicast::McastIrbStatus;
 using Irb::Multicast::SbdToVlanSm;
 using Irb::Multicast::SbdToVlanStatus;
-using Irb::Multicast::VlanToSbd;
 using Routing::Multicast::IpTunnelVlanGroupReduceSm;
 using Routing::Multicast::IpTunnelVlanGroupStatus;
 using TestSupport::key;
@@ -27,19 +25,6 @@ std::set<unsigned> members(SbdToVlanStatus const& s, unsigned short sbd) {
     for (VlanId v : state->vlanId()) out.insert(v.value());
   return out;
 }
-
-// Counts notifications of one attribute of one entity.
-template <class T>
-class Counter : public Vorn::NotifieeConstOf<T> {
- public:
-  explicit Counter(Vorn::Ptr<T const> const& n) {
-    this->notifierIs(n);
-    this->isRegisteredNotifieeIs(true);
-    this->hasNotificationActiveIs(true);
-  }
-  void onAttribute(Vorn::AttributeId, Vorn::Key const&) override { ++count; }
-  int count = 0;
-};
 
 class SbdToVlanSmTest : public ::testing::Test {
  protected:
@@ -66,41 +51,6 @@ TEST_F(SbdToVlanSmTest, StartUpBuildsTheInverseAndDropsWhatTheTableDoesNotName) 
   EXPECT_FALSE(sbd->sbdVlanState(3000));
   auto none = SbdToVlanSm::SbdToVlanSmIs(nullptr, sbd);
   EXPECT_TRUE(sbd->sbdVlanState().empty());
-}
-
-TEST_F(SbdToVlanSmTest, MovingAVlanChangesTheExistingStatesInPlace) {
-  irb->vlanToSbdIs({10, 4000});
-  irb->vlanToSbdIs({11, 4000});
-  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
-  auto state4000 = sbd->sbdVlanState(4000);
-  Counter<Irb::Multicast::SbdVlanState> memberChanges(state4000);
-
-  irb->vlanToSbdIs({11, 3000});
-  EXPECT_EQ(sbd->sbdVlanState(4000), state4000) << "the state object is kept";
-  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{10}));
-  EXPECT_EQ(members(*sbd, 3000), (std::set<unsigned>{11}));
-  EXPECT_EQ(memberChanges.count, 1);
-}
-
-TEST_F(SbdToVlanSmTest, LastMemberLeavingRemovesTheState) {
-  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
-  irb->vlanToSbdIs({10, 4000});
-  ASSERT_EQ(members(*sbd, 4000), (std::set<unsigned>{10}));
-  irb->vlanToSbdDel(10);
-  EXPECT_FALSE(sbd->sbdVlanState(4000));
-  irb->vlanToSbdIs({10, 4000});
-  irb->vlanToSbdIs(VlanToSbd{10, 1});  // the "no SBD VLAN" value
-  EXPECT_FALSE(sbd->sbdVlanState(4000));
-}
-
-TEST_F(SbdToVlanSmTest, ArmedCorruptionIsLeftForTheLibraryReaders) {
-  irb->vlanToSbdTable().corruptNextReadIs(true);
-  irb->vlanToSbdIs({10, 4000});
-  auto sm = SbdToVlanSm::SbdToVlanSmIs(irb, sbd);
-  EXPECT_EQ(members(*sbd, 4000), (std::set<unsigned>{10}));
-  EXPECT_TRUE(irb->vlanToSbdTable().corruptNextRead());
-  EXPECT_THROW(irb->vlanToSbd(10), Corvo::CorruptionDetectedException);
-  EXPECT_EQ(irb->vlanToSbd(10), (VlanToSbd{10, 4000}));
 }
 
 class ReduceSmTest : public ::testing::Test {
