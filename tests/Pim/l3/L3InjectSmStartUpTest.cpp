@@ -98,6 +98,11 @@ TEST_F(L3StartUpCleanup, StartUpCleanupRemovesExactlyWhatIsStaleWhateverOthersDo
       {"AnEntrySomeoneElseRemovesDuringCleanupIsNotRemovedAgain", {m(stale(1)), m(stale(2)), m(stale(3))},
        when(stale(1), false, [](Status& t) { t.membershipDel(stale(3)); }),
        {stale(1), stale(3), stale(2)}, 2, 3, {wanted}, 0},
+      // The count of entries is as the start-up expects; the earlier entry went
+      // all the same: only a walk finds the new one.
+      {"AnEntrySwappedByAnotherWriterInsideAJoinWriteIsRemoved", {m(stale(5))},
+       when(wanted, true, [](Status& t) { t.membershipDel(stale(5)), t.membershipIs(Membership{stale(2), 1}); }),
+       {stale(5), stale(2)}, 1, 2, {wanted}, 0},
       {"ATableArmedDuringStartUpReportsAtTheCleanupWhichEndsThere", {m(stale(1))},
        when(wanted, true, [](Status& t) { t.corruptNextReadIs(true); }), {}, 0, 0, {wanted, stale(1)}, 1},
   };

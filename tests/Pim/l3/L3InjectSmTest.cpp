@@ -1,24 +1,19 @@
-// The L3 inject path where the randomized suite does not reach: its own
-// mutators, corruption at start-up, its trace, a path switched off for a
-// while, and a path without a status.
+// The L3 inject path where the randomized suite does not reach: the binary
+// trace of the start-up cleanup, a path switched off for a while, and a path
+// built without statuses.
 #include "Pim/l3/L3InjectSm.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <unistd.h>
 
-#include "Brim/BrimMapBase.h"
 #include "Flit/Flit.h"
 #include "Flit/FlitReader.h"
 #include "Pim/join/JoinKey.h"
-#include "Vorn/Exception.h"
 #include "support/Inputs.h"
 #include "support/L3Fixture.h"
 #include "support/TraceCapture.h"
@@ -26,15 +21,9 @@
 namespace {
 
 using namespace TestSupport;
-using Irb::Multicast::Egress::L3InjectSm;
 using Irb::Multicast::Egress::l3InjectSmFactory;
-using Irb::Multicast::Gmp::GroupMembershipJoin;
-using Irb::Multicast::Gmp::MembershipJoinStatus;
-using Irb::Multicast::Gmp::VlanMembershipJoin;
 using Routing::Gmp::Brim::Membership;
-using Routing::Multicast::IpTunnelVlanGroupStatus;
 using Routing::Multicast::UnderlayRoute;
-using Routing::Multicast::VlanToMulticastGroup;
 using JoinKeys = std::set<Routing::Gmp::Brim::RouteIntfKey>;
 
 constexpr char const* kG1 = "239.1.1.1";
@@ -42,39 +31,9 @@ constexpr char const* kG1 = "239.1.1.1";
 UnderlayRoute r1() { return route("10.0.0.1", "225.1.1.1"); }
 UnderlayRoute r2() { return route("10.0.0.2", "225.1.1.2"); }
 
-// ---- the path's own mutators ----------------------------------------------------------
-
-class L3InjectSmJoins : public L3Fixture {};
-
-TEST_F(L3InjectSmJoins, NullArgumentsRaiseNamingTypeAndAttributeAndChangeNothing) {
-  join(*local, 10, kG1);
-  map(*tunnel, 10, kG1, {r1()});
-  auto sm = start();
-  auto const expectNull = [&](auto&& call, char const* attribute) {
-    try {
-      call();
-      ADD_FAILURE() << "no exception for a null " << attribute;
-    } catch (Vorn::MutatorNullArgumentException const& e) {
-      EXPECT_EQ(e.type(), "Irb::Multicast::Egress::L3InjectSm");
-      EXPECT_EQ(e.attribute(), attribute);
-    }
-  };
-  expectNull([&] { sm->vlanToMulticastGroupIs(nullptr); }, "vlanToMulticastGroup");
-  expectNull([&] { sm->vlanMembershipIs(nullptr); }, "vlanMembership");
-  expectNull([&] { sm->membershipJoinStatusIs(nullptr); }, "membershipJoinStatus");
-  expectNull([&] { sm->tunnelVlanGroupStatusIs(nullptr); }, "tunnelVlanGroupStatus");
-  EXPECT_EQ(sm->vornVlanToMulticastGroup().size(), 1u);
-  EXPECT_EQ(sm->vornVlanMembership().size(), 1u);
-  EXPECT_EQ(sm->membershipJoinStatus(), local);
-  EXPECT_EQ(current(), JoinKeys{starG("225.1.1.1", 10)});
-}
-
 // ---- start-up ---------------------------------------------------------------------------
 
-class L3InjectSmStartUp : public L3Fixture {
- protected:
-  void TearDown() override { Brim::BrimMapBase::reporterIs(nullptr); }
-};
+class L3InjectSmStartUp : public L3Fixture {};
 
 TEST_F(L3InjectSmStartUp, StaleCleanupWritesOneFlitRecordPerEntry) {
   gmp->membershipIs(Membership{starG("225.9.9.9", 10), 1});

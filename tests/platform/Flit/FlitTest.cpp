@@ -279,6 +279,7 @@ TEST_F(FlitReaderTest, CorruptedHeaderOrRecordIsReportedAfterTheIntactRecords) {
       {r1 + 2, {1}, "stray bytes", 1},  // fewer arguments than follow
       {r1 + 3, {0x33}, "unknown kind 51", 1},
       {r1, std::vector<uint8_t>(11, 0xff), "bad sequence number", 1},  // endless varint
+      {r1, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, "bad sequence number", 1},  // over 64 bits
    };
    for (auto const& c : cases) {
       auto b = good;

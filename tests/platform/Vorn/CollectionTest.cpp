@@ -209,18 +209,6 @@ TEST(KeyedMapTest, ReadingTheCursorAfterAnotherElementWentKeepsItsPlace) {
   EXPECT_EQ(heads, (Keys{1, 3, 9}));
 }
 
-TEST(KeyedMapTest, UnchangedSetReportsNoChangeAndLeavesAMovableArgumentAlone) {
-  Vorn::KeyedMap<int, std::string> m;
-  EXPECT_TRUE(m.set(1, "b"));
-  std::string const same = "b";
-  EXPECT_FALSE(m.set(1, same));
-  std::string arg = "b";
-  EXPECT_FALSE(m.set(1, std::move(arg)));
-  EXPECT_EQ(arg, "b");
-  EXPECT_TRUE(m.set(1, std::string("c")));
-  EXPECT_EQ(*m.find(1), "c");
-}
-
 struct Probe : Vorn::PtrInterface {
   static inline int live = 0;
   static inline std::vector<int> seenOnRelease;

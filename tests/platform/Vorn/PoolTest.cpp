@@ -46,22 +46,6 @@ TEST(PoolTest, BlocksOfEverySizeAreAlignedDistinctAndAccounted) {
   EXPECT_EQ(Pool::liveBlocks(), blocks0);
 }
 
-TEST(PoolTest, ManyBlocksSpanSeveralSlabsAndAllComeBack) {
-  std::size_t const live0 = Pool::liveBytes();
-  std::size_t const slabs0 = Pool::slabs();
-  std::vector<void*> blocks;
-  for (int i = 0; i < 5000; ++i) {
-    blocks.push_back(Pool::allocate(64));
-    *static_cast<int*>(blocks.back()) = i;
-  }
-  for (int i = 0; i < 5000; ++i) ASSERT_EQ(*static_cast<int*>(blocks[static_cast<std::size_t>(i)]), i);
-  if (Pool::kPooled) {
-    EXPECT_GT(Pool::slabs(), slabs0 + 1);
-  }
-  for (void* p : blocks) Pool::deallocate(p, 64);
-  EXPECT_EQ(Pool::liveBytes(), live0);
-}
-
 TEST(PoolTest, ABlockMayBeReleasedOnAnotherThread) {
   std::vector<void*> blocks;
   for (int i = 0; i < 100; ++i) blocks.push_back(Pool::allocate(32));
