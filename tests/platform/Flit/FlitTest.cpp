@@ -248,6 +248,7 @@ TEST_F(FlitReaderTest, CorruptedHeaderOrRecordIsReportedAfterTheIntactRecords) {
    size_t const r1 = recordAt(good, 1) + 4;  // record 1 after its length: sequence, format id, count, kind
    size_t const r2 = recordAt(good, 2);
    size_t const r3 = recordAt(good, 3);
+   size_t const r4 = recordAt(good, 4) + 4;
    struct Case {
       size_t at;
       std::vector<uint8_t> bytes;
@@ -279,7 +280,9 @@ TEST_F(FlitReaderTest, CorruptedHeaderOrRecordIsReportedAfterTheIntactRecords) {
       {r1 + 2, {1}, "stray bytes", 1},  // fewer arguments than follow
       {r1 + 3, {0x33}, "unknown kind 51", 1},
       {r1, std::vector<uint8_t>(11, 0xff), "bad sequence number", 1},  // endless varint
-      {r1, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, "bad sequence number", 1},  // over 64 bits
+      // Ten varint bytes within the record (record 4 has the longest body): the
+      // last one may carry only bit 63.
+      {r4, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, "bad sequence number", 4},
    };
    for (auto const& c : cases) {
       auto b = good;
