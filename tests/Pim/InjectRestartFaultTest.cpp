@@ -1,7 +1,6 @@
-// Restart and fault cases: the L3 start-up over a table left by an earlier run
-// (and by other writers) holding wanted and unwanted entries, watched key by
-// key, and over a table that reports corruption in the middle of the stale
-// walk; a damaged vlanToSbd read on the running VPN path.
+// Restart and fault cases of the L3 start-up: over a table that reports
+// corruption in the middle of the stale cleanup, and over the table of a
+// running path, which it must neither rewrite nor delete from.
 #include "Pim/l3/L3InjectSm.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 #include "support/Inputs.h"
 #include "support/L3Fixture.h"
 #include "support/ReferenceModel.h"
-#include "support/VpnTopFixture.h"
 
 namespace {
 
@@ -88,33 +86,6 @@ class L3StartUpOverOldTable : public L3Fixture {
   std::vector<std::string> reported;
 };
 
-TEST_F(L3StartUpOverOldTable, RemovesExactlyTheStaleEntriesAndNeverDeletesAWantedJoin) {
-  ASSERT_EQ(wanted.size(), 16u);
-  fillWithOldEntries();
-  // A wanted key holding another value is rewritten, not deleted.
-  gmp->membershipIs(Membership{starG("225.9.0.1", 30), 0});
-  auto const isBefore = gmp->membershipIsCalls();
-  auto const delBefore = gmp->membershipDelCalls();
-  auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
-
-  auto sm = start();
-
-  std::set<RouteIntfKey> deleted;
-  for (auto const& [k, n] : watch->deleted) {
-    EXPECT_EQ(n, 1) << k << " deleted " << n << " times";
-    deleted.insert(k);
-  }
-  EXPECT_EQ(deleted, stale);
-  EXPECT_EQ(gmp->membershipDelCalls() - delBefore, stale.size());
-  // Each wanted Join is written once, when its first handle is taken; only
-  // the one that held another value changes the table.
-  EXPECT_EQ(gmp->membershipIsCalls() - isBefore, wanted.size());
-  EXPECT_EQ(watch->written, (std::map<RouteIntfKey, int>{{starG("225.9.0.1", 30), 1}}));
-  EXPECT_EQ(current(), wanted);
-  EXPECT_EQ(gmp->entries().size(), wanted.size());
-  EXPECT_TRUE(reported.empty());
-}
-
 TEST_F(L3StartUpOverOldTable, CorruptionMidWalkIsReportedOnceAndStartUpCompletesWithItsJoins) {
   fillWithOldEntries();
   auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
@@ -160,44 +131,6 @@ TEST_F(L3StartUpOverOldTable, RestartOverARunningPathsTableWritesAndDeletesNothi
   EXPECT_TRUE(watch->deleted.empty());
   EXPECT_TRUE(watch->written.empty()) << "every entry already held its value";
   EXPECT_EQ(joins(*copy), running);
-}
-
-// ---- VPN path: a damaged vlanToSbd read ---------------------------------------------
-
-class VpnDamagedSbdRead : public VpnTopFixture {
- protected:
-  void SetUp() override {
-    Brim::BrimMapBase::reporterIs([this](std::string const& table, std::string const&) { reported.push_back(table); });
-    assign(11, 10);  // VLAN 11 is served by SBD VLAN 10
-    map(*tunnel, 10, "239.1.1.1", {route("10.0.0.1", "225.1.1.1")});
-    map(*tunnel, 11, "239.1.1.1", {route("10.0.0.1", "225.1.1.11")});
-    map(*tunnel, 10, "239.1.1.2", {route("10.0.0.1", "225.1.1.2")});
-    start();
-    settle();
-  }
-  void TearDown() override { Brim::BrimMapBase::reporterIs(nullptr); }
-  std::vector<std::string> reported;
-};
-
-TEST_F(VpnDamagedSbdRead, IsReportedReadsAsNoSbdVlanAndTheNextChangesAreServed) {
-  irb->vlanToSbdTable().corruptNextReadIs(true);
-  join(*local, 11, "239.1.1.1");
-  // The damaged read counts as "no SBD VLAN": VLAN 11's own mapping is served,
-  // the SBD VLAN's mapping of the group is not looked at for this change.
-  EXPECT_EQ(settle(), (Joins{starG("225.1.1.11", 11)}));
-  EXPECT_EQ(irb->vlanToSbdTable().corruptionsDetected(), 1u);
-  EXPECT_EQ(reported, std::vector<std::string>{"Irb::Multicast::McastIrbStatus::vlanToSbd"});
-  // Processing goes on: the next change reads the table intact and reaches
-  // the SBD VLAN's mapping too.
-  join(*local, 11, "239.1.1.2");
-  EXPECT_EQ(settle(), (Joins{starG("225.1.1.11", 11), starG("225.1.1.2", 10)}));
-  // A change of the group the damaged read missed brings the path back to
-  // what a fresh start holds.
-  leave(*local, 11, "239.1.1.1");
-  join(*local, 11, "239.1.1.1");
-  EXPECT_EQ(settle(), model());
-  EXPECT_EQ(model().size(), 3u);
-  EXPECT_EQ(irb->vlanToSbdTable().corruptionsDetected(), 1u);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // each raises Vorn::MutatorNullArgumentException naming the entity type and
 // the attribute, leaves the collection as it was (same size, same object
 // under the existing key) and notifies no observer. (The library's own
-// mutators are checked the same way next to their state machines.)
+// mutators are checked the same way, at the end.)
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,6 +10,8 @@
 
 #include "Keel/TaskScheduler.h"
 #include "Pim/l3/L3InjectSm.h"
+#include "Pim/vpn/OverlayMembershipChangeSm.h"
+#include "Pim/vpn/SbdVlanChangeSm.h"
 #include "Pim/vpn/VpnInjectSm.h"
 #include "Vorn/Exception.h"
 #include "model/IpTunnelVlanGroupStatus.h"
@@ -102,6 +104,58 @@ TEST(NullArgument, PathsRefuseANullStatusTableOrDedupNotifiee) {
   EXPECT_THROW(l3->underlayInjectDedupTableIs(nullptr), Vorn::MutatorNullArgumentException);
   EXPECT_EQ(l3->underlayInjectNotifiee(), writer);
   EXPECT_EQ(writer->gmpStatus(), gmp);
+}
+
+// The library's own mutators refuse a null object the same way, before they
+// change anything.
+TEST(NullArgument, LibraryMutatorsRaiseNamingTypeAndAttribute) {
+  using namespace Irb::Multicast::Egress;
+  auto local = MembershipJoinStatus::membershipJoinStatusIs("local");
+  join(*local, 10, "239.1.1.1", "10.0.0.1", "Ethernet1");
+  auto tunnel = IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs(
+      Routing::Multicast::stringValue(Routing::Multicast::irbRemoteReduced()));
+  auto irb = Irb::Multicast::McastIrbStatus::mcastIrbStatusIs();
+  auto changeSet = overlayChangeSetFactory();
+  auto coll = membershipJoinStatusCollFactory();
+  auto l3 = l3InjectSmFactory(local, tunnel, Routing::Gmp::Brim::Status::statusIs());
+  auto tracker = localMembershipChangeSmFactory(Mode::interfaceLevel, local, irb, tunnel, changeSet);
+  auto vlanSm = tracker->vlanMembership(10);
+  auto groupSm = vlanSm->groupMembership(addr("239.1.1.1"));
+  auto overlay = overlayMembershipChangeSmFactory(coll, irb, tunnel, changeSet);
+  auto sbd = sbdVlanChangeSmFactory(SbdToVlanStatus::sbdToVlanStatusIs(), tunnel, changeSet);
+  struct Case {
+    char const* type;
+    char const* attribute;
+    std::function<void()> call;
+  } const cases[] = {
+      {"L3InjectSm", "vlanToMulticastGroup", [&] { l3->vlanToMulticastGroupIs(nullptr); }},
+      {"L3InjectSm", "vlanMembership", [&] { l3->vlanMembershipIs(nullptr); }},
+      {"L3InjectSm", "membershipJoinStatus", [&] { l3->membershipJoinStatusIs(nullptr); }},
+      {"L3InjectSm", "tunnelVlanGroupStatus", [&] { l3->tunnelVlanGroupStatusIs(nullptr); }},
+      {"MembershipJoinStatusColl", "localMembership", [&] { coll->localMembershipIs(nullptr); }},
+      {"MembershipJoinStatusColl", "peerMembership", [&] { coll->peerMembershipIs(nullptr); }},
+      {"LocalMembershipChangeSm", "vlanMembership", [&] { tracker->vlanMembershipIs(nullptr); }},
+      {"LocalMembershipChangeSm::VlanSm", "groupMembership", [&] { vlanSm->groupMembershipIs(nullptr); }},
+      {"LocalMembershipChangeSm::VlanSm::VornGroupMembership", "sourceMembership",
+       [&] { groupSm->sourceMembershipIs(nullptr); }},
+      {"OverlayMembershipChangeSm", "membershipJoinStatus",
+       [&] { overlay->localSmIs(Mode::groupLevel, nullptr, irb, tunnel, changeSet); }},
+      {"OverlayMembershipChangeSm", "peerSm_MembershipJoinStatus",
+       [&] { overlay->peerSmIs(Mode::interfaceLevel, nullptr, irb, tunnel, changeSet); }},
+      {"SbdVlanChangeSm", "sbdState", [&] { sbd->sbdStateIs(nullptr); }},
+  };
+  for (Case const& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + "::" + c.attribute);
+    try {
+      c.call();
+      ADD_FAILURE() << "no exception";
+    } catch (Vorn::MutatorNullArgumentException const& e) {
+      EXPECT_EQ(e.type(), std::string("Irb::Multicast::Egress::") + c.type);
+      EXPECT_EQ(e.attribute(), c.attribute);
+    }
+  }
+  EXPECT_EQ(vlanSm->groupMembership().size(), 1u);
+  EXPECT_EQ(groupSm->sourceMembership().size(), 1u);
 }
 
 }  // namespace

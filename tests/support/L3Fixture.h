@@ -25,23 +25,6 @@ inline Routing::Gmp::Brim::RouteIntfKey starG(char const* underlayGroup, unsigne
   return joinKey("0.0.0.0", underlayGroup, vlan);
 }
 
-// A VLAN entry object holding exactly `groups`, not yet in any status.
-inline Vorn::Ptr<Irb::Multicast::Gmp::VlanMembershipJoin> vlanEntry(unsigned short vlan,
-                                                                   std::initializer_list<char const*> groups) {
-  auto entry = Irb::Multicast::Gmp::VlanMembershipJoin::vlanMembershipJoinIs(vlan);
-  for (char const* g : groups)
-    entry->groupIs(Irb::Multicast::Gmp::GroupMembershipJoin::groupMembershipJoinIs(addr(g)));
-  return entry;
-}
-
-// A mapping object holding exactly `routes`, not yet in any status.
-inline Vorn::Ptr<Routing::Multicast::VlanToMulticastGroup> mapping(
-    unsigned short vlan, char const* group, std::initializer_list<Routing::Multicast::UnderlayRoute> routes) {
-  auto m = Routing::Multicast::VlanToMulticastGroup::vlanToMulticastGroupIs(key(vlan, group));
-  for (auto const& r : routes) m->multicastGroupIs(r);
-  return m;
-}
-
 class L3Fixture : public ::testing::Test {
  protected:
   using Sm = Irb::Multicast::Egress::L3InjectSm;

@@ -44,7 +44,8 @@ class VpnTopFixture : public ::testing::Test {
   // Builds the path through the factory; `withIrb` false hands it no IRB status.
   Vorn::Ptr<VpnInjectSm> const& start(bool withIrb = true) {
     withIrb_ = withIrb;
-    vpn = Irb::Multicast::Egress::vpnInjectSmFactory(sched, coll, tunnel, withIrb ? irbConst() : nullptr, gmp);
+    vpn = Irb::Multicast::Egress::vpnInjectSmFactory(
+        sched, coll, tunnel, withIrb ? Vorn::Ptr<Irb::Multicast::McastIrbStatus const>(irb) : nullptr, gmp);
     return vpn;
   }
   // Runs the scheduler until idle; the Joins in the table.
@@ -61,8 +62,6 @@ class VpnTopFixture : public ::testing::Test {
   // VLAN `vlan` is served by SBD VLAN `sbdVlan` / by none.
   void assign(unsigned short vlan, unsigned short sbdVlan) { irb->vlanToSbdIs({vlan, sbdVlan}); }
   void unassign(unsigned short vlan) { irb->vlanToSbdDel(vlan); }
-
-  Vorn::Ptr<Irb::Multicast::McastIrbStatus const> irbConst() const { return irb; }
 
   Vorn::Ptr<Keel::TaskScheduler> sched = Vorn::make<Keel::TaskScheduler>();
   Vorn::Ptr<Irb::Multicast::Egress::MembershipJoinStatusColl> coll =

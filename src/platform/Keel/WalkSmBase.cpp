@@ -6,10 +6,6 @@ namespace Keel {
 
 // ---- ZoBaseOutputSm --------------------------------------------------------------
 
-std::string ZoBaseOutputSm::formatDerivedType() const { return fwkType(); }
-
-void ZoBaseOutputSm::dumpState(std::ostream& os) const { os << formatDerivedType(); }
-
 void ZoBaseOutputSm::vornDoZombieReactors(bool) {}
 
 // ---- WalkSmBase --------------------------------------------------------------------
@@ -38,12 +34,7 @@ WalkSmBase::WalkSmBase(Vorn::Ptr<TaskScheduler> const& scheduler, TaskPriority p
   assert(scheduler_ && "a walk needs a scheduler");
 }
 
-WalkSmBase::~WalkSmBase() {
-  // Not the virtual hook: a derived override is already gone here.
-  scheduler_->taskDel(&task_);
-}
-
-void WalkSmBase::taskDel() { scheduler_->taskDel(&task_); }
+WalkSmBase::~WalkSmBase() { scheduler_->taskDel(&task_); }
 
 void WalkSmBase::taskIs() { scheduler_->taskIs(&task_); }
 
@@ -56,27 +47,18 @@ void WalkSmBase::scheduleWalk() {
   }
   if (task_.queued()) return;
   traceEvent(TraceEvent::walkScheduled);
-  delayTurns_ = initialScheduleDelay();
   taskIs();
-  walkScheduledNotification();
 }
 
 void WalkSmBase::runWalkSlice() {
   if (!walkInProgress_) {
-    if (delayTurns_ > 0) {
-      --delayTurns_;
-      taskIs();
-      return;
-    }
     traceEvent(TraceEvent::walkStarted);
     if (!walkStartedNotification()) {
       traceEvent(TraceEvent::walkRefused);
-      walkAbortedNotification();
       return;
     }
     walkInProgress_ = true;
     restartRequested_ = false;
-    walkCount_ = 0;
   }
 
   WalkRet ret;
@@ -87,9 +69,7 @@ void WalkSmBase::runWalkSlice() {
     restartRequested_ = false;
     throw;
   }
-  walkCount_ += ret.count;
-
-  if (ret.moreWork && untilNoMoreWork()) {
+  if (ret.moreWork) {
     traceEvent(TraceEvent::walkYielded);
     taskIs();
     return;
@@ -101,16 +81,8 @@ void WalkSmBase::runWalkSlice() {
   if (restartRequested_) {
     restartRequested_ = false;
     traceEvent(TraceEvent::walkRestarted);
-    if (!task_.queued()) {
-      delayTurns_ = initialScheduleDelay();
-      taskIs();
-    }
+    if (!task_.queued()) taskIs();
   }
-}
-
-void WalkSmBase::dumpState(std::ostream& os) const {
-  os << formatDerivedType() << " task=" << taskName_ << " scheduled=" << (walkScheduled() ? "true" : "false")
-     << " inProgress=" << (walkInProgress_ ? "true" : "false") << " count=" << walkCount_;
 }
 
 }  // namespace Keel

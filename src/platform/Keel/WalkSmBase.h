@@ -10,10 +10,10 @@
 //
 //   A slice, step by step:
 //     no walk in progress: traceEvent(walkStarted); walkStartedNotification()
-//       false -> traceEvent(walkRefused), walkAbortedNotification(); done
-//               (not queued any more; a later scheduleWalk() starts again)
-//     walk(); moreWork && untilNoMoreWork() -> traceEvent(walkYielded), queued
-//       again for the next slice
+//       false -> traceEvent(walkRefused); done (not queued any more; a later
+//               scheduleWalk() starts again)
+//     walk(); moreWork -> traceEvent(walkYielded), queued again for the next
+//       slice
 //     else -> traceEvent(walkFinished), walkFinishedNotification(); then, if a
 //       restart was requested during the walk, traceEvent(walkRestarted) and a
 //       fresh walk is queued (no second walkScheduled event for it).
@@ -26,8 +26,6 @@
 //   - While a slice runs, the object is kept alive by the scheduler (if it is
 //     held by a Ptr), so walk() may drop the last outside reference.
 //   - The destructor cancels the pending task: no slice runs on a dead object.
-//   - initialScheduleDelay() (in scheduler turns: this platform has no timers)
-//     lets a new walk give up that many turns of its task before it starts.
 //   - If walk() throws, the walk is abandoned (not in progress, not queued, no
 //     pending restart) and the exception propagates out of runSlice().
 //
@@ -57,14 +55,10 @@ struct WalkRet {
   std::uint32_t count;
 };
 
-// Base of the output state machines: a counted object that can name its type,
-// dump its state and take part in the zombie pass of its reactors.
+// Base of the output state machines: a counted object that takes part in the
+// zombie pass of its reactors.
 class ZoBaseOutputSm : public Vorn::PtrInterface {
  public:
-  // The concrete type's name, for dumps. Default: fwkType().
-  virtual std::string formatDerivedType() const;
-  // One line describing the state. Default: the type name.
-  virtual void dumpState(std::ostream& os) const;
   // Final pass when the machine's reactors are marked for deletion. Default: nothing.
   virtual void vornDoZombieReactors(bool zombie);
 
@@ -95,37 +89,26 @@ class WalkSmBase : public ZoBaseOutputSm {
   bool walkInProgress() const noexcept { return walkInProgress_; }
   bool walkScheduled() const noexcept { return task_.queued(); }
   bool walkRestartPending() const noexcept { return restartRequested_; }
-  // Items reported by walk() in the current walk (or the last finished one).
-  std::uint64_t walkCount() const noexcept { return walkCount_; }
 
   Vorn::Ptr<TaskScheduler> scheduler() const { return scheduler_; }
   Vorn::String const& taskName() const noexcept { return taskName_; }
 
-  void dumpState(std::ostream& os) const override;
   char const* fwkType() const override { return "Keel::WalkSmBase"; }
 
  protected:
-  // Turns of the walk's task to give up before a new walk starts.
-  virtual std::uint32_t initialScheduleDelay() const { return 0; }
-  // Whether a walk continues on later slices while walk() reports moreWork
-  // (false: every walk is a single call of walk()).
-  virtual bool untilNoMoreWork() const { return true; }
   // Whether scheduleWalk() during a walk queues a fresh walk after it.
   virtual bool allowWalkRestarts() const { return false; }
 
-  virtual void walkScheduledNotification() {}
-  virtual void walkAbortedNotification() {}
   // Asked before a walk starts; false refuses it.
   virtual bool walkStartedNotification() { return true; }
   virtual WalkRet walk() = 0;
   virtual void walkFinishedNotification() {}
   virtual void traceEvent(TraceEvent) const {}
 
-  // Cancels / queues the walk's task on the scheduler.
-  virtual void taskDel();
-  virtual void taskIs();
-
  private:
+  // Queues the walk's task on the scheduler.
+  void taskIs();
+
   class WalkTask final : public Task {
    public:
     WalkTask(WalkSmBase* sm, TaskPriority priority, std::string name)
@@ -142,8 +125,6 @@ class WalkSmBase : public ZoBaseOutputSm {
   Vorn::Ptr<TaskScheduler> scheduler_;
   Vorn::String taskName_;
   WalkTask task_;
-  std::uint64_t walkCount_ = 0;
-  std::uint32_t delayTurns_ = 0;
   bool walkInProgress_ = false;
   bool restartRequested_ = false;
 };

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,131 +31,7 @@ Vorn::Ptr<Status> tableOf(Octets const& octets) {
   return t;
 }
 
-// What a step must answer: the search from `key` over the entries as they are.
-std::optional<RouteIntfKey> searched(Status const& t, RouteIntfKey const& key, bool started) {
-  auto const& e = t.entries();
-  auto it = started ? e.upper_bound(key) : e.lower_bound(key);
-  if (it == e.end()) return std::nullopt;
-  return it->first;
-}
-
-// Walks `t`, running `midWalk` once right after step `atStep` (1-based) has
-// reached its entry; checks every step against the search and returns the
-// octets reached.
-Octets walk(Status& t, int atStep, std::function<void(Status&, RouteIntfKey&, IterHint&)> const& midWalk) {
-  RouteIntfKey key;
-  IterHint hint;
-  Octets seen;
-  for (int step = 1; step < 100; ++step) {
-    auto const want = searched(t, key, hint.started);
-    bool const more = t.membershipIterNext(key, hint);
-    EXPECT_EQ(more, want.has_value()) << "step " << step;
-    if (!more) break;
-    if (want) {
-      EXPECT_EQ(key, *want) << "step " << step;
-    }
-    seen.push_back(octetOf(key));
-    if (step == atStep) midWalk(t, key, hint);
-  }
-  return seen;
-}
-
-struct MidWalkCase {
-  char const* name;
-  int atStep;
-  std::function<void(Status&, RouteIntfKey&, IterHint&)> midWalk;
-  Octets want;
-};
-
-void del(Status& t, int n) { ASSERT_TRUE(t.membershipDel(g(n))); }
 void add(Status& t, int n) { t.membershipIs(Membership{g(n), 1}); }
-
-TEST(StatusWalk, ChangesMidWalkGiveWhatTheSearchGives) {
-  // The table holds 10, 20, 30, 40, 50, 60 when each walk starts.
-  std::vector<MidWalkCase> const cases = {
-      {"nothing", 2, [](Status&, RouteIntfKey&, IterHint&) {}, {10, 20, 30, 40, 50, 60}},
-      {"current removed", 2, [](Status& t, RouteIntfKey&, IterHint&) { del(t, 20); }, {10, 20, 30, 40, 50, 60}},
-      {"next removed", 2, [](Status& t, RouteIntfKey&, IterHint&) { del(t, 30); }, {10, 20, 40, 50, 60}},
-      {"earlier removed", 3, [](Status& t, RouteIntfKey&, IterHint&) { del(t, 10); }, {10, 20, 30, 40, 50, 60}},
-      {"current and next removed", 2,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         del(t, 20);
-         del(t, 30);
-       },
-       {10, 20, 40, 50, 60}},
-      {"current removed and written again", 2,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         del(t, 20);
-         add(t, 20);
-       },
-       {10, 20, 30, 40, 50, 60}},
-      {"current removed, one written right after it", 2,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         del(t, 20);
-         add(t, 25);
-       },
-       {10, 20, 25, 30, 40, 50, 60}},
-      {"current removed, then one further on", 2,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         del(t, 20);
-         del(t, 50);
-       },
-       {10, 20, 30, 40, 60}},
-      {"current removed, then one before it", 3,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         del(t, 30);
-         del(t, 10);
-       },
-       {10, 20, 30, 40, 50, 60}},
-      {"everything from the current on removed", 2,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         for (int n : {20, 30, 40, 50, 60}) del(t, n);
-       },
-       {10, 20}},
-      {"current removed and the key moved ahead", 2,
-       [](Status& t, RouteIntfKey& key, IterHint&) {
-         del(t, 20);
-         key = g(45);
-       },
-       {10, 20, 50, 60}},
-      {"current removed and the key moved back", 3,
-       [](Status& t, RouteIntfKey& key, IterHint&) {
-         del(t, 30);
-         key = g(10);
-       },
-       {10, 20, 30, 20, 40, 50, 60}},
-      {"written just after the position", 2, [](Status& t, RouteIntfKey&, IterHint&) { add(t, 21); },
-       {10, 20, 21, 30, 40, 50, 60}},
-      {"written before the position", 3, [](Status& t, RouteIntfKey&, IterHint&) { add(t, 15); },
-       {10, 20, 30, 40, 50, 60}},
-      {"written after the last", 6, [](Status& t, RouteIntfKey&, IterHint&) { add(t, 70); },
-       {10, 20, 30, 40, 50, 60, 70}},
-      {"every entry removed", 3,
-       [](Status& t, RouteIntfKey&, IterHint&) {
-         for (int n : {10, 20, 30, 40, 50, 60}) del(t, n);
-       },
-       {10, 20, 30}},
-      {"key moved ahead to an entry", 2, [](Status&, RouteIntfKey& key, IterHint&) { key = g(40); },
-       {10, 20, 50, 60}},
-      {"key moved ahead between entries", 2, [](Status&, RouteIntfKey& key, IterHint&) { key = g(45); },
-       {10, 20, 50, 60}},
-      {"key moved back", 4, [](Status&, RouteIntfKey& key, IterHint&) { key = g(10); },
-       {10, 20, 30, 40, 20, 30, 40, 50, 60}},
-      {"key moved back, then the entry it left removed", 4,
-       [](Status& t, RouteIntfKey& key, IterHint&) {
-         key = g(20);
-         del(t, 40);
-       },
-       {10, 20, 30, 40, 30, 50, 60}},
-      {"hint replaced by a fresh one", 3, [](Status&, RouteIntfKey&, IterHint& hint) { hint = IterHint(); },
-       {10, 20, 30, 30, 40, 50, 60}},
-  };
-  for (auto const& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto t = tableOf({10, 20, 30, 40, 50, 60});
-    EXPECT_EQ(walk(*t, c.atStep, c.midWalk), c.want);
-  }
-}
 
 TEST(StatusWalk, AHintFromAnotherTableIsNotTrusted) {
   // Both tables hold 20; after it, `a` has 30 and `b` has 50.
@@ -174,20 +48,6 @@ TEST(StatusWalk, AHintFromAnotherTableIsNotTrusted) {
   key = g(20);
   ASSERT_TRUE(a->membershipIterNext(key, hint));
   EXPECT_EQ(key, g(30));
-}
-
-TEST(StatusWalk, AHintOutlivingItsTableMatchesNoNewOne) {
-  RouteIntfKey key;
-  IterHint hint;
-  {
-    auto gone = tableOf({10, 20});
-    ASSERT_TRUE(gone->membershipIterNext(key, hint));
-    ASSERT_TRUE(gone->membershipIterNext(key, hint));
-  }
-  auto fresh = tableOf({20, 40});  // may take the old table's memory
-  ASSERT_TRUE(fresh->membershipIterNext(key, hint));
-  EXPECT_EQ(key, g(40));
-  EXPECT_FALSE(fresh->membershipIterNext(key, hint));
 }
 
 TEST(StatusWalk, AtTheEndAnEntryWrittenLaterIsStillReached) {
@@ -217,17 +77,6 @@ TEST(StatusWalk, CorruptionIsRaisedBeforeTheHeldPositionIsUsed) {
 }
 
 // ---- writes and removals -----------------------------------------------------------------------
-
-TEST(StatusWrites, AWriteSaysWhetherItsKeyWasNew) {
-  auto t = Status::statusIs();
-  EXPECT_TRUE(t->membershipIs(Membership{g(1), 1}));
-  EXPECT_FALSE(t->membershipIs(Membership{g(1), 1})) << "the same value again";
-  EXPECT_FALSE(t->membershipIs(Membership{g(1), 2})) << "another value over it";
-  EXPECT_EQ(t->membership(g(1))->value, 2u);
-  ASSERT_TRUE(t->membershipDel(g(1)));
-  EXPECT_TRUE(t->membershipIs(Membership{g(1), 1})) << "new again once removed";
-  EXPECT_EQ(t->membershipIsCalls(), 4u);
-}
 
 TEST(StatusWrites, RemovingTheEntryAWalkStandsOnRemovesExactlyIt) {
   auto t = tableOf({10, 20, 30, 40});

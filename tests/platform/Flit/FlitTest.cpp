@@ -54,28 +54,6 @@ TEST(FlitRender, SubstitutesArgumentsInOrderAndCopiesEverythingElse) {
    EXPECT_EQ(renderOne(Arg::pointer(reinterpret_cast<void const*>(0xdeadbeefULL))), "0xdeadbeef");
 }
 
-TEST(FlitRender, AddressesUseUsualText) {
-   struct Case {
-      uint8_t family;
-      std::array<uint8_t, 16> bytes;
-      char const* text;
-   } const cases[] = {
-      {Arg::familyNone, ip({1, 2, 3}), "none"},
-      {Arg::familyIpv4, ip({10, 0, 0, 1}), "10.0.0.1"},
-      {Arg::familyIpv4, ip({239, 255, 0, 255, 9, 9}), "239.255.0.255"},
-      {Arg::familyIpv6, ip({}), "::"},
-      {Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "::1"},
-      {Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), "2001:db8::1"},
-      {Arg::familyIpv6, ip({0xff, 0x02}), "ff02::"},
-      // A single zero group stays; of two equal runs the first is shortened.
-      {Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1}), "2001:db8:0:1:1:1:1:1"},
-      {Arg::familyIpv6, ip({0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "2001:db8::1:0:0:1"},
-      {Arg::familyIpv6, ip({0x20, 0x01, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}), "2001:0:0:1::1"},
-      {Arg::familyIpv6, ip({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 192, 0, 2, 1}), "::ffff:192.0.2.1"},
-   };
-   for (auto const& c : cases) EXPECT_EQ(renderOne(Arg::address(c.family, c.bytes)), c.text);
-}
-
 // --- writing and reading back ---------------------------------------------------
 
 class FlitFileTest : public ::testing::Test {
@@ -142,19 +120,6 @@ class FlitFileTest : public ::testing::Test {
    std::filesystem::path dir_;
 };
 
-TEST_F(FlitFileTest, FlushMakesRecordsReadableWhileFileStaysOpen) {
-   auto file = create("t.flit");
-   uint32_t a = file->formatIs("a %s");
-   file->append(a, {Arg::number(1)});
-   file->flush();
-   EXPECT_EQ(readBack("t.flit").texts, std::vector<std::string>{"a 1"});
-   uint32_t b = file->formatIs("b %s");  // registered after a flush
-   file->append(b, {Arg::string("two")});
-   file->append(a, {Arg::number(3)});
-   file->flush();
-   EXPECT_EQ(readBack("t.flit").texts, (std::vector<std::string>{"a 1", "b two", "a 3"}));
-}
-
 TEST_F(FlitFileTest, AllArgumentKindsRoundTrip) {
    int local = 0;
    std::string_view const binary("q\0\xff%s", 5);
@@ -204,20 +169,6 @@ TEST_F(FlitFileTest, RingWrapKeepsNewestWholeRecordsInOrder) {
    }
 }
 
-TEST_F(FlitFileTest, RingWrapBetweenFlushesStaysReadable) {
-   auto file = create("t.flit", 200);
-   uint32_t id = file->formatIs("record %s %s");
-   for (uint64_t i = 0; i < 500; ++i) {
-      fill(*file, id, i, i + 1);
-      if (i % 7 != 0) continue;
-      file->flush();
-      Read r = readBack("t.flit");
-      ASSERT_FALSE(r.texts.empty());
-      EXPECT_EQ(r.sequences.back(), i);
-      EXPECT_EQ(r.texts.back(), textOf(i));
-   }
-}
-
 TEST_F(FlitFileTest, OversizedRecordsAndUnknownFormatsAreRejectedAndCounted) {
    {
       auto file = create("t.flit", 64);
@@ -235,64 +186,7 @@ TEST_F(FlitFileTest, OversizedRecordsAndUnknownFormatsAreRejectedAndCounted) {
    EXPECT_EQ(r.summary.rejectedRecords, 3u);
 }
 
-TEST_F(FlitFileTest, UncreatableOrMissingFilesAreReported) {
-   std::string error;
-   EXPECT_FALSE(Flit::File::create(path("missing-dir/t.flit"), 1024, &error));
-   EXPECT_NE(error.find("missing-dir/t.flit"), std::string::npos) << error;
-   EXPECT_FALSE(Flit::File::create(path("t.flit"), 8, &error));
-   EXPECT_NE(error.find("ring size"), std::string::npos) << error;
-   EXPECT_FALSE(Flit::File::create(path("t.flit"), 8));  // no error sink
-   std::ostringstream out;
-   EXPECT_FALSE(Flit::printFile(path("nope.flit"), out, error));
-   EXPECT_NE(error.find("nope.flit"), std::string::npos) << error;
-   EXPECT_TRUE(out.str().empty());
-}
-
 // --- statements and the default file ---------------------------------------------
-
-TEST_F(FlitFileTest, StatementsWriteToTheDefaultFileRegisteringEachFormatOnce) {
-   Flit::Statement join("join %s on %s");
-   Flit::Statement prune("prune %s");
-   ASSERT_EQ(Flit::defaultFile(), nullptr);
-   join.write({Arg::number(1)});  // no default file: dropped
-   Flit::defaultFileIs(create("t.flit"));
-   EXPECT_EQ(Flit::defaultFile()->formatCount(), 0u);
-   for (uint64_t i = 0; i < 300; ++i) {
-      join.write({Arg::number(i), Arg::string("Vlan1")});
-      if (i % 3 == 0) prune.write({Arg::number(i)});
-   }
-   EXPECT_EQ(Flit::defaultFile()->formatCount(), 2u);
-   Flit::defaultFileIs(nullptr);  // flushes and closes
-   prune.write({Arg::number(1)});
-
-   Read r = readBack("t.flit");
-   EXPECT_EQ(r.summary.formats, (std::vector<std::string>{"join %s on %s", "prune %s"}));
-   ASSERT_EQ(r.texts.size(), 400u);
-   EXPECT_EQ(r.texts[0], "join 0 on Vlan1");
-   EXPECT_EQ(r.texts[1], "prune 0");
-   EXPECT_EQ(r.texts[399], "join 299 on Vlan1");
-}
-
-TEST_F(FlitFileTest, StatementReRegistersWhenDefaultFileChanges) {
-   Flit::Statement first("first %s");
-   Flit::Statement second("second %s");
-   Flit::defaultFileIs(create("a.flit"));
-   first.write({Arg::number(1)});
-   second.write({Arg::number(1)});
-   // On the next file the statements register in the opposite order: a stale
-   // cached id would render the wrong format or be rejected.
-   for (int round = 0; round < 3; ++round) {
-      std::string name = "b" + std::to_string(round) + ".flit";
-      Flit::defaultFileIs(create(name));
-      second.write({Arg::number(2)});
-      first.write({Arg::number(2)});
-      Flit::defaultFileIs(nullptr);
-      Read r = readBack(name);
-      EXPECT_EQ(r.texts, (std::vector<std::string>{"second 2", "first 2"}));
-      EXPECT_EQ(r.summary.formats.size(), 2u);
-   }
-   EXPECT_EQ(readBack("a.flit").texts, (std::vector<std::string>{"first 1", "second 1"}));
-}
 
 // --- the reader on bad input -------------------------------------------------------
 
@@ -327,17 +221,6 @@ class FlitReaderTest : public FlitFileTest {
    }
 };
 
-// A writer that never appended (or a file shrunk to its header): the reader
-// lists nothing without copying from or into an empty buffer (the sanitizer
-// build catches a null pointer handed to memcpy).
-TEST_F(FlitReaderTest, TraceWithoutRecordsReadsAsEmptyAndValid) {
-   create("empty.flit", Flit::File::minRingBytes)->formatIs("registered but never written %s");
-   Read r = readBack("empty.flit");
-   EXPECT_TRUE(r.texts.empty());
-   EXPECT_EQ(r.summary.recordCount, 0u);
-   EXPECT_EQ(r.summary.formats, std::vector<std::string>{"registered but never written %s"});
-}
-
 TEST_F(FlitReaderTest, TruncatedFileAtAnyLengthFailsCleanly) {
    auto good = validTrace();
    for (size_t len = 0; len < good.size(); ++len) {
@@ -365,6 +248,7 @@ TEST_F(FlitReaderTest, CorruptedHeaderOrRecordIsReportedAfterTheIntactRecords) {
    size_t const r1 = recordAt(good, 1) + 4;  // record 1 after its length: sequence, format id, count, kind
    size_t const r2 = recordAt(good, 2);
    size_t const r3 = recordAt(good, 3);
+   size_t const r4 = recordAt(good, 4) + 4;
    struct Case {
       size_t at;
       std::vector<uint8_t> bytes;
@@ -396,6 +280,9 @@ TEST_F(FlitReaderTest, CorruptedHeaderOrRecordIsReportedAfterTheIntactRecords) {
       {r1 + 2, {1}, "stray bytes", 1},  // fewer arguments than follow
       {r1 + 3, {0x33}, "unknown kind 51", 1},
       {r1, std::vector<uint8_t>(11, 0xff), "bad sequence number", 1},  // endless varint
+      // Ten varint bytes within the record (record 4 has the longest body): the
+      // last one may carry only bit 63.
+      {r4, {0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x02}, "bad sequence number", 4},
    };
    for (auto const& c : cases) {
       auto b = good;
@@ -406,29 +293,6 @@ TEST_F(FlitReaderTest, CorruptedHeaderOrRecordIsReportedAfterTheIntactRecords) {
       for (uint64_t i = 0; i < c.listed; ++i) intact.push_back(textOf(i));
       EXPECT_EQ(r.texts, intact) << c.error;
    }
-}
-
-TEST_F(FlitReaderTest, RandomCorruptionNeverCrashesOrBreaksOrder) {
-   auto good = validTrace(40);
-   std::mt19937 rng(12345);
-   size_t failures = 0;
-   for (int round = 0; round < 3000; ++round) {
-      auto b = good;
-      int flips = 1 + static_cast<int>(rng() % 4);
-      for (int f = 0; f < flips; ++f) {
-         // Mostly the header and the records, where the structure is.
-         size_t limit = (rng() % 2) ? std::min<size_t>(b.size(), 700) : b.size();
-         b[rng() % limit] = static_cast<uint8_t>(rng());
-      }
-      if (rng() % 5 == 0) b.resize(rng() % b.size());
-      Read r = decode(b);
-      if (!r.ok) {
-         ++failures;
-         EXPECT_FALSE(r.error.empty());
-      }
-      for (size_t i = 1; i < r.sequences.size(); ++i) ASSERT_EQ(r.sequences[i], r.sequences[i - 1] + 1);
-   }
-   EXPECT_GT(failures, 0u);
 }
 
 // A flush interrupted after the ring bytes but before the header leaves the old

@@ -27,16 +27,10 @@ class ItemWalk : public WalkSmBase {
   Visits visits;
   bool refuse = false;
   bool restarts = false;
-  bool continues = true;
-  std::uint32_t delay = 0;
   std::function<void(std::size_t)> onItem;  // runs after visiting an item
 
  protected:
-  std::uint32_t initialScheduleDelay() const override { return delay; }
-  bool untilNoMoreWork() const override { return continues; }
   bool allowWalkRestarts() const override { return restarts; }
-  void walkScheduledNotification() override { record("N:scheduled"); }
-  void walkAbortedNotification() override { record("N:aborted"); }
   bool walkStartedNotification() override {
     record("N:started");
     next_ = 0;
@@ -65,7 +59,7 @@ class ItemWalk : public WalkSmBase {
 };
 
 // The events of a walk that starts and finishes in one go.
-std::string const wholeWalk = "walkScheduled N:scheduled walkStarted N:started walkFinished N:finished";
+std::string const wholeWalk = "walkScheduled walkStarted N:started walkFinished N:finished";
 
 class WalkSmBaseTest : public ::testing::Test {
  protected:
@@ -77,57 +71,6 @@ class WalkSmBaseTest : public ::testing::Test {
 };
 
 // ---- slicing ----------------------------------------------------------------------------
-
-TEST_F(WalkSmBaseTest, BudgetOfOneYieldsAfterEveryItemAndVisitsEachItemOnce) {
-  sched_->itemBudgetIs(1);
-  auto w = walkOf(4);
-  w->scheduleWalk();
-  w->scheduleWalk();  // already queued: nothing more
-  EXPECT_EQ(sched_->queuedTasks(), 1u);
-
-  EXPECT_TRUE(sched_->runSlice());
-  EXPECT_TRUE(w->walkInProgress());
-  EXPECT_TRUE(w->walkScheduled());  // queued again to resume
-  EXPECT_EQ(w->visits, (Visits{1, 0, 0, 0}));
-
-  EXPECT_EQ(sched_->runUntilIdle(), 3u);
-  EXPECT_EQ(w->visits, (Visits{1, 1, 1, 1}));
-  EXPECT_FALSE(w->walkInProgress());
-  EXPECT_FALSE(w->walkScheduled());
-  EXPECT_EQ(w->walkCount(), 4u);
-  EXPECT_EQ(trail(), "walkScheduled N:scheduled walkStarted N:started walkYielded walkYielded walkYielded "
-                     "walkFinished N:finished");
-}
-
-TEST_F(WalkSmBaseTest, WalkThatIsNotUntilNoMoreWorkEndsAfterOneCall) {
-  sched_->itemBudgetIs(2);
-  auto w = walkOf(5);
-  w->continues = false;
-  w->scheduleWalk();
-  EXPECT_EQ(sched_->runUntilIdle(), 1u);
-  EXPECT_EQ(w->visits, (Visits{1, 1, 0, 0, 0}));
-  EXPECT_FALSE(w->walkInProgress());
-  EXPECT_EQ(trail(), wholeWalk);
-}
-
-TEST_F(WalkSmBaseTest, InitialDelayGivesUpTurnsBeforeTheWalkStarts) {
-  std::string order;
-  struct Other : Keel::Task {
-    explicit Other(std::string* o) : Task(10, "other"), order(o) {}
-    void run() override { *order += "other "; }
-    std::string* order;
-  } o1(&order), o2(&order);
-  auto w = walkOf(1);
-  w->delay = 2;
-  w->onItem = [&](std::size_t) { order += "walk"; };
-  w->scheduleWalk();
-  sched_->taskIs(&o1);
-  sched_->runSlice();  // the walk's first turn, given up
-  sched_->taskIs(&o2);
-  sched_->runUntilIdle();
-  EXPECT_EQ(order, "other other walk");
-  EXPECT_EQ(trail(), wholeWalk);
-}
 
 TEST_F(WalkSmBaseTest, ThrowingWalkIsAbandonedAndCanBeScheduledAgain) {
   auto w = walkOf(3);
@@ -146,22 +89,6 @@ TEST_F(WalkSmBaseTest, ThrowingWalkIsAbandonedAndCanBeScheduledAgain) {
 }
 
 // ---- scheduling during a walk ---------------------------------------------------------------
-
-TEST_F(WalkSmBaseTest, RefusedWalkIsDroppedAndALaterScheduleRunsIt) {
-  auto w = walkOf(2);
-  w->refuse = true;
-  w->scheduleWalk();
-  EXPECT_EQ(sched_->runUntilIdle(), 1u);
-  EXPECT_FALSE(w->walkScheduled());
-  EXPECT_FALSE(w->walkInProgress());
-  EXPECT_EQ(w->visits, (Visits{0, 0}));
-  EXPECT_EQ(trail(), "walkScheduled N:scheduled walkStarted N:started walkRefused N:aborted");
-  w->refuse = false;
-  w->scheduleWalk();
-  sched_->runUntilIdle();
-  EXPECT_EQ(w->visits, (Visits{1, 1}));
-  EXPECT_EQ(trail(), wholeWalk);
-}
 
 TEST_F(WalkSmBaseTest, RestartRequestedDuringAWalkRunsAFreshWalkAfterIt) {
   sched_->itemBudgetIs(1);
@@ -182,19 +109,8 @@ TEST_F(WalkSmBaseTest, RestartRequestedDuringAWalkRunsAFreshWalkAfterIt) {
   EXPECT_EQ(w->visits, (Visits{1, 1, 1}));
   sched_->runUntilIdle();
   EXPECT_EQ(w->visits, (Visits{2, 2, 2}));
-  EXPECT_EQ(trail(), "walkScheduled N:scheduled walkStarted N:started walkYielded walkYielded walkFinished "
+  EXPECT_EQ(trail(), "walkScheduled walkStarted N:started walkYielded walkYielded walkFinished "
                      "N:finished walkRestarted walkStarted N:started walkYielded walkYielded walkFinished N:finished");
-}
-
-TEST_F(WalkSmBaseTest, ScheduleDuringAWalkWithoutRestartsIsIgnored) {
-  sched_->itemBudgetIs(1);
-  auto w = walkOf(2);
-  w->onItem = [&](std::size_t) { w->scheduleWalk(); };
-  w->scheduleWalk();
-  sched_->runUntilIdle();
-  EXPECT_EQ(w->visits, (Visits{1, 1}));
-  EXPECT_FALSE(w->walkScheduled());
-  EXPECT_FALSE(w->walkRestartPending());
 }
 
 // ---- lifetime -------------------------------------------------------------------------------
@@ -231,21 +147,6 @@ TEST_F(WalkSmBaseTest, LastReferenceDroppedDuringAWalkDeletesItAfterTheSlice) {
   EXPECT_TRUE(aliveAfterRelease);
   EXPECT_TRUE(destroyed);       // after the slice, with its walk queued to resume...
   EXPECT_TRUE(sched_->idle());  // ...which its destructor cancelled
-}
-
-TEST_F(WalkSmBaseTest, UncountedWalkOnTheStackIsNotDeletedByItsSlices) {
-  bool destroyed = false;
-  {
-    sched_->itemBudgetIs(1);
-    ItemWalk w(sched_, 3, &log_, &destroyed);
-    w.scheduleWalk();
-    EXPECT_EQ(sched_->runUntilIdle(), 3u);
-    EXPECT_FALSE(destroyed);
-    EXPECT_EQ(w.visits, (Visits{1, 1, 1}));
-    w.scheduleWalk();  // left queued: the destructor must cancel it
-  }
-  EXPECT_TRUE(destroyed);
-  EXPECT_EQ(sched_->runUntilIdle(), 0u);
 }
 
 }  // namespace

@@ -48,17 +48,6 @@ class ToggleFileTest : public ::testing::Test {
   std::optional<std::string> savedEnv_;
 };
 
-TEST_F(ToggleFileTest, ReadsBooleansByNameAndDefaultsForMissingFileOrName) {
-  write("Pim.json", R"({ "PimL3TunnelInject": false, "Other": true })");
-  EXPECT_FALSE(getToggleState("PimL3TunnelInject", "Pim.json", true));
-  EXPECT_TRUE(getToggleState("Other", "Pim.json", false));
-  for (bool dflt : {true, false}) {
-    EXPECT_EQ(getToggleState("Absent", "Pim.json", dflt), dflt);
-    EXPECT_EQ(getToggleState("Other", "Absent.json", dflt), dflt);
-    EXPECT_EQ(getToggleState("Other", "", dflt), dflt);
-  }
-}
-
 TEST_F(ToggleFileTest, DirectoryComesFromTheOverrideElseTheEnvironmentElseDefaults) {
   write("Pim.json", R"({ "Flag": false })");
   toggleDirIs((dir_ / "no-such-dir").string());

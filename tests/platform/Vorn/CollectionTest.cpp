@@ -209,31 +209,6 @@ TEST(KeyedMapTest, ReadingTheCursorAfterAnotherElementWentKeepsItsPlace) {
   EXPECT_EQ(heads, (Keys{1, 3, 9}));
 }
 
-TEST(KeyedMapTest, TwoCursorsBothSurviveARemoval) {
-  Map m = collectionOf<Map>({1, 3, 5, 9});
-  auto a = m.lowerBound(3);
-  auto b = m.lowerBound(5);
-  m.erase(3);
-  m.erase(5);
-  ++a;
-  ++b;
-  EXPECT_EQ(a->first, 9);
-  EXPECT_EQ(b->first, 9);
-  EXPECT_TRUE(a == b);
-}
-
-TEST(KeyedMapTest, UnchangedSetReportsNoChangeAndLeavesAMovableArgumentAlone) {
-  Vorn::KeyedMap<int, std::string> m;
-  EXPECT_TRUE(m.set(1, "b"));
-  std::string const same = "b";
-  EXPECT_FALSE(m.set(1, same));
-  std::string arg = "b";
-  EXPECT_FALSE(m.set(1, std::move(arg)));
-  EXPECT_EQ(arg, "b");
-  EXPECT_TRUE(m.set(1, std::string("c")));
-  EXPECT_EQ(*m.find(1), "c");
-}
-
 struct Probe : Vorn::PtrInterface {
   static inline int live = 0;
   static inline std::vector<int> seenOnRelease;
@@ -277,17 +252,6 @@ TEST(KeyedMapTest, ReplacedValueIsReleasedAfterTheNewOneIsIn) {
     Probe::watched = nullptr;
   }
   EXPECT_EQ(Probe::live, 0);
-}
-
-TEST(KeyedMapTest, StringKeysSortAsText) {
-  Vorn::KeyedMap<Vorn::String, int> m;
-  m.set("vlan20", 2);
-  m.set("Vlan10", 1);
-  m.set("vlan100", 3);
-  std::vector<std::string> order;
-  for (auto const& [k, v] : m) order.push_back(k.stdString());
-  EXPECT_EQ(order, (std::vector<std::string>{"Vlan10", "vlan100", "vlan20"}));
-  EXPECT_EQ(m.find(Vorn::String("vlan2")), nullptr);
 }
 
 // Inserts placed from the previous insert's position must land exactly where

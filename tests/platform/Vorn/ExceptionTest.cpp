@@ -61,12 +61,6 @@ TEST(VornAssertTest, ThrowingHandlerReportsTheConditionOnceAndWhere) {
   }
 }
 
-TEST(VornAssertTest, InstallingAHandlerReturnsThePreviousOne) {
-  Vorn::AssertionHandler const original = Vorn::assertionHandlerIs(&Vorn::throwingAssertionHandler);
-  EXPECT_EQ(Vorn::assertionHandlerIs(original), &Vorn::throwingAssertionHandler);
-  EXPECT_EQ(Vorn::assertionHandlerIs(original), original);
-}
-
 void quietHandler(char const*, char const*, int) {}
 
 TEST(VornAssertDeathTest, DefaultOrReturningHandlerAbortsNamingTheCondition) {

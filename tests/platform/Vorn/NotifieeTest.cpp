@@ -326,47 +326,6 @@ INSTANTIATE_TEST_SUITE_P(
         ShapeCase{"TwoLoseOneAndGainOne", 2, {S::dropB, S::registerD}, {"A:1"}, {"A:2", "D:2"}, 2, true}),
     [](::testing::TestParamInfo<ShapeCase> const& i) { return std::string(i.param.name); });
 
-TEST_F(NotifieeTest, ListComesAndGoesWithTheSecondObserverKeepingRegistrationOrder) {
-  EXPECT_EQ(box->notifieeCount(), 0u);
-  auto a = watch("A");
-  EXPECT_EQ(box->notifieeList(), nullptr) << "one observer needs no list";
-  auto b = watch("B");
-  auto c = watch("C");
-  ASSERT_NE(box->notifieeList(), nullptr);
-  a->isRegisteredNotifieeIs(false);
-  EXPECT_NE(box->notifieeList(), nullptr);
-  box->itemIs(1, 1);
-  EXPECT_EQ(take(), (Log{"B:1", "C:1"}));
-  reactors.erase(reactors.begin() + 1);  // B goes with its last reference
-  b = nullptr;
-  EXPECT_EQ(box->notifieeList(), nullptr) << "back to one: the list is given back";
-  EXPECT_EQ(box->notifieeCount(), 1u);
-  box->itemIs(2, 2);
-  EXPECT_EQ(take(), (Log{"C:2"}));
-  a->isRegisteredNotifieeIs(true);  // the second again: behind the one kept inline
-  box->itemIs(3, 3);
-  EXPECT_EQ(take(), (Log{"C:3", "A:3"}));
-  c->notifierIs(nullptr);
-  a->notifierIs(nullptr);
-  EXPECT_EQ(box->notifieeCount(), 0u);
-  EXPECT_EQ(box->notifieeList(), nullptr);
-  box->itemIs(4, 4);
-  EXPECT_TRUE(take().empty());
-}
-
-TEST_F(NotifieeTest, LoneObserverIsSkippedWhileInactiveOrMarked) {
-  auto a = watch("A");
-  a->hasNotificationActiveIs(false);
-  box->itemIs(1, 1);
-  a->hasNotificationActiveIs(true);
-  a->vornDoZombieReactors(true);
-  box->itemIs(2, 2);
-  EXPECT_TRUE(take().empty());
-  a->vornDoZombieReactors(false);
-  box->itemIs(3, 3);
-  EXPECT_EQ(take(), (Log{"A:3"}));
-}
-
 TEST_F(NotifieeTest, EntityReleasedByItsLoneObserverMidDeliveryLivesUntilTheDeliveryEnds) {
   auto a = watch("A");
   Box* raw = box.ptr();
@@ -588,15 +547,6 @@ TEST_F(NotifieeTest, ReactorZombifyingItselfFromItsDestructorIsDeletedOnce) {
     r->vornDoZombieReactors(true);
   }
   EXPECT_EQ(SelfZombifying::finalPasses, 2);
-}
-
-TEST_F(NotifieeTest, ReactorDestroyedWhileRegisteredLeavesTheList) {
-  abc();
-  reactors.erase(reactors.begin() + 1);
-  EXPECT_EQ(Recorder::live, 2);
-  EXPECT_EQ(box->notifieeCount(), 2u);
-  box->itemIs(1, 1);
-  EXPECT_EQ(take(), (Log{"A:1", "C:1"}));
 }
 
 TEST_F(NotifieeTest, ReactorKeepsItsEntityAlive) {

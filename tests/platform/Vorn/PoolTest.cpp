@@ -46,45 +46,6 @@ TEST(PoolTest, BlocksOfEverySizeAreAlignedDistinctAndAccounted) {
   EXPECT_EQ(Pool::liveBlocks(), blocks0);
 }
 
-TEST(PoolTest, AReleasedBlockServesTheNextRequestOfItsClassOnly) {
-  if (!Pool::kPooled) GTEST_SKIP() << "pools are bypassed under AddressSanitizer";
-  void* a = Pool::allocate(40);  // class of 48 bytes
-  Pool::deallocate(a, 40);
-  void* other = Pool::allocate(100);  // another class: not that block
-  EXPECT_NE(other, a);
-  void* again = Pool::allocate(48);  // same class, any size in it
-  EXPECT_EQ(again, a);
-  Pool::deallocate(again, 48);
-  Pool::deallocate(other, 100);
-}
-
-TEST(PoolTest, LargeRequestsAndZeroBytesBypassThePools) {
-  std::size_t const live0 = Pool::liveBytes();
-  void* big = Pool::allocate(Pool::kMaxBytes + 1);
-  void* none = Pool::allocate(0);
-  EXPECT_EQ(Pool::liveBytes(), live0);
-  Pool::deallocate(big, Pool::kMaxBytes + 1);
-  Pool::deallocate(none, 0);
-  Pool::deallocate(nullptr, 16);  // harmless
-  EXPECT_EQ(Pool::liveBytes(), live0);
-}
-
-TEST(PoolTest, ManyBlocksSpanSeveralSlabsAndAllComeBack) {
-  std::size_t const live0 = Pool::liveBytes();
-  std::size_t const slabs0 = Pool::slabs();
-  std::vector<void*> blocks;
-  for (int i = 0; i < 5000; ++i) {
-    blocks.push_back(Pool::allocate(64));
-    *static_cast<int*>(blocks.back()) = i;
-  }
-  for (int i = 0; i < 5000; ++i) ASSERT_EQ(*static_cast<int*>(blocks[static_cast<std::size_t>(i)]), i);
-  if (Pool::kPooled) {
-    EXPECT_GT(Pool::slabs(), slabs0 + 1);
-  }
-  for (void* p : blocks) Pool::deallocate(p, 64);
-  EXPECT_EQ(Pool::liveBytes(), live0);
-}
-
 TEST(PoolTest, ABlockMayBeReleasedOnAnotherThread) {
   std::vector<void*> blocks;
   for (int i = 0; i < 100; ++i) blocks.push_back(Pool::allocate(32));
@@ -102,23 +63,5 @@ TEST(PoolTest, ABlockMayBeReleasedOnAnotherThread) {
 struct Counted : Vorn::PtrInterface {
   char payload[72] = {};
 };
-
-TEST(PoolTest, CountedObjectsAndKeyedNodesComeFromThePools) {
-  if (!Pool::kPooled) GTEST_SKIP() << "pools are bypassed under AddressSanitizer";
-  std::size_t const blocks0 = Pool::liveBlocks();
-  std::size_t const bytes0 = Pool::liveBytes();
-  {
-    auto p = Vorn::make<Counted>();
-    EXPECT_EQ(Pool::liveBlocks(), blocks0 + 1);
-    EXPECT_EQ(Pool::liveBytes(), bytes0 + (sizeof(Counted) + 15) / 16 * 16);
-  }
-  EXPECT_EQ(Pool::liveBlocks(), blocks0);
-  EXPECT_EQ(Pool::liveBytes(), bytes0) << "released through the virtual destructor with its real size";
-  std::map<int, int, std::less<>, Vorn::PoolAllocator<std::pair<int const, int>>> m;
-  for (int i = 0; i < 10; ++i) m.emplace(i, i);
-  EXPECT_EQ(Pool::liveBlocks(), blocks0 + 10);
-  m.clear();
-  EXPECT_EQ(Pool::liveBlocks(), blocks0);
-}
 
 }  // namespace

@@ -230,40 +230,6 @@ TEST_F(VpnPathTest, ChangesWaitWhileHeldAndConvergeOnReleaseAndAStopLeavesNothin
   EXPECT_EQ(joins(), 0u);
 }
 
-TEST_F(VpnPathTest, CorruptSbdIsReportedByTheNextGroupChangeWhichThenIgnoresTheSbd) {
-  using Routing::Multicast::OverlayVlanGroup;
-  auto const g1 = *Wirl::IpGenAddr::fromString("239.1.1.1");
-  auto const g2 = *Wirl::IpGenAddr::fromString("239.1.1.2");
-  ok("local local vlan 10 group 239.1.1.1");
-  ok("sbd vlan 10 4000");
-  ok("start vpn");
-  ok("hold");
-  ok("corrupt sbd");
-  // Neither a change below a local group nor a mapping or SBD change reads
-  // the table: the corruption stays armed.
-  ok("local local vlan 10 group 239.1.1.1 source * intf Ethernet1");
-  ok("map vlan 4000 group 239.1.1.2 route 10.0.0.1 225.4.4.2");
-  ok("sbd vlan 11 4000");
-  ok("release");
-  ok("hold");
-  EXPECT_EQ(world.corruptions(Table::sbd), 0u);
-  EXPECT_TRUE(world.mcastIrbStatus().vlanToSbdTable().corruptNextRead());
-
-  // The group change reads it: reported, and VLAN 10 counts as having no SBD
-  // VLAN for this change only.
-  ok("local local vlan 10 group 239.1.1.2");
-  EXPECT_EQ(world.corruptions(Table::sbd), 1u);
-  EXPECT_FALSE(world.mcastIrbStatus().vlanToSbdTable().corruptNextRead());
-  auto const changeSet = world.path()->changeSet();
-  EXPECT_TRUE(changeSet->vlanGroup(OverlayVlanGroup(10, g2)));
-  EXPECT_FALSE(changeSet->vlanGroup(OverlayVlanGroup(4000, g2)));
-  ok("no local local vlan 10 group 239.1.1.1");
-  EXPECT_TRUE(changeSet->vlanGroup(OverlayVlanGroup(4000, g1)));
-  ok("release");
-  EXPECT_EQ(joins(), 0u) << "(4000, 239.1.1.2) is not reviewed again after the join";
-  ok("expect corruptions sbd 1");
-}
-
 
 // ---- how state is shown -------------------------------------------------------------------
 
