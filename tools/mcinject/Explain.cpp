@@ -22,7 +22,9 @@ std::string groupText(Wirl::IpGenAddr const& group) {
   return group.stringValue();
 }
 
-std::string reasonHead(JoinReason const& r) { return "mapping " + mappingText(r.mapping) + " -> " + routeText(r.route); }
+std::string reasonHead(JoinReason const& r) {
+  return "mapping " + mappingText(r.mapping) + " -> " + routeText(r.route);
+}
 
 // "Vlan4000", or "Vlan4000 or the VLANs it serves as SBD VLAN (Vlan10, Vlan11)".
 std::string vlanAndServed(Bridging::VlanId vlan, ExplainContext const& ctx) {
@@ -82,9 +84,8 @@ bool reasonNamesGroup(JoinProvenance const& why, Wirl::IpGenAddr const& group) {
 bool matches(JoinRow const& row, JoinFilter const& f) {
   Routing::Gmp::Brim::RouteIntfKey const& key = row.entry.key;
   if (f.intf && !(key.intf() == *f.intf)) return false;
-  if (f.vlan && Irb::Multicast::Egress::joinKeyVlan(key) != f.vlan && !(row.why && reasonNamesVlan(*row.why, *f.vlan))) {
-    return false;
-  }
+  bool const onVlan = f.vlan && Irb::Multicast::Egress::joinKeyVlan(key) == f.vlan;
+  if (f.vlan && !onVlan && !(row.why && reasonNamesVlan(*row.why, *f.vlan))) return false;
   if (f.group && !(key.group() == *f.group) && !(row.why && reasonNamesGroup(*row.why, *f.group))) return false;
   return true;
 }

@@ -5,9 +5,11 @@
 //   A path's answer for a key lists the mappings that want it (reasons, each
 //   with the membership entries that make it so) and those that give the key
 //   but do not want it (candidates, each with what it lacks). The lines read
-//     wanted by mapping Vlan4000 239.1.1.1 -> (10.0.0.1, 225.4.4.1, vxlan): peer leaf2 has 239.1.1.1 source * on Ethernet3 in Vlan11, served by SBD Vlan4000
+//     wanted by mapping Vlan4000 239.1.1.1 -> (10.0.0.1, 225.4.4.1, vxlan): peer leaf2 has
+//       239.1.1.1 source * on Ethernet3 in Vlan11, served by SBD Vlan4000
 //     not wanted by mapping Vlan10 (whole VLAN) -> (10.0.0.1, 225.0.0.10, vxlan): local local has no entry for Vlan10
-//   one line per piece of evidence, so that each line stands on its own.
+//   (each one line), one line per piece of evidence, so that each line
+//   stands on its own.
 //   `joinRows` pairs the entries of the status table with the path's answers
 //   and applies the filters of `show joins`.
 //

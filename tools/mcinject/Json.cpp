@@ -113,8 +113,8 @@ void print(std::ostream& out, Json const& document) { out << document.dump(2) <<
 
 }  // namespace
 
-void printJoinsJson(std::ostream& out, std::vector<JoinRow> const& rows, std::size_t tableEntries, InjectPath const* path,
-                   JoinFilter const& filter, bool detail) {
+void printJoinsJson(std::ostream& out, std::vector<JoinRow> const& rows, std::size_t tableEntries,
+                    InjectPath const* path, JoinFilter const& filter, bool detail) {
   Json f = Json::object();
   if (filter.vlan) f["vlan"] = filter.vlan->value();
   if (filter.group) f["group"] = addressJson(*filter.group);

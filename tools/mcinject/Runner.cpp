@@ -163,7 +163,7 @@ std::optional<std::string> Runner::changeSetProblem(char const* command) const {
   return std::string(command) + ": the VPN path is not running";
 }
 
-std::optional<std::string> Runner::pathProblem(char const* command) const {
+std::optional<std::string> Runner::runningPathProblem(char const* command) const {
   if (world_.path()) return std::nullopt;
   return std::string(command) + ": no inject path is running (start l3 or start vpn first)";
 }
@@ -209,7 +209,9 @@ Outcome Runner::apply(Show const& c) {
 }
 
 Outcome Runner::apply(Explain const& c) {
-  if (auto problem = pathProblem(c.present ? "explain join" : "explain no join")) return Outcome::failed(*problem);
+  if (auto problem = runningPathProblem(c.present ? "explain join" : "explain no join")) {
+    return Outcome::failed(*problem);
+  }
   bool const inTable = world_.gmpStatus().membership(c.key).has_value();
   explainJoin(out_, world_.path()->joinProvenance(c.key), explainContext(world_), inTable);
   out_.flush();
@@ -261,7 +263,7 @@ Outcome Runner::apply(ExpectChangeSet const& c) {
 }
 
 Outcome Runner::apply(ExpectReason const& c) {
-  if (auto problem = pathProblem("expect reason")) return Outcome::failed(*problem);
+  if (auto problem = runningPathProblem("expect reason")) return Outcome::failed(*problem);
   Irb::Multicast::Egress::JoinProvenance const why = world_.path()->joinProvenance(c.key);
   std::string const wanted =
       c.status ? "status " + quoted(*c.status) : "mapping " + mappingText(*c.mapping);

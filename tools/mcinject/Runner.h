@@ -99,7 +99,7 @@ class Runner {
   // The VPN path's change set, or why there is none (prefixed with `command`).
   std::optional<std::string> changeSetProblem(char const* command) const;
   // The running path, or why there is none (prefixed with `command`).
-  std::optional<std::string> pathProblem(char const* command) const;
+  std::optional<std::string> runningPathProblem(char const* command) const;
 
   World& world_;
   Process& process_;
