@@ -109,7 +109,11 @@ Json pathJson(InjectPath const* path) {
           {"localStatus", path->kind() == PathKind::l3 ? Json(path->localName()) : Json(nullptr)}};
 }
 
-void print(std::ostream& out, Json const& document) { out << document.dump(2) << '\n'; }
+// Names are any words: bytes that are not UTF-8 are printed as U+FFFD
+// rather than making the document fail.
+void print(std::ostream& out, Json const& document) {
+  out << document.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+}
 
 }  // namespace
 

@@ -57,6 +57,7 @@ TEST(JsonTest, DocumentsReadBackAsDocumented) {
        R"j({"joinsWritten": 1, "joinsWithdrawn": 1, "joinsRewritten": 0, "staleRemoved": 1, "walks": 0, "slices": 0,
            "itemsReviewed": 0, "corruptionsReported": 0})j"},
       {{"show counters json"}, "", R"j({"schemaVersion": 1, "paths": []})j"},
+      {{"start l3 A\xff", "show counters json"}, "/paths/0/localStatus", R"j("A\ufffd")j"},  // any word is a name
       {{"show joins detail json"}, "/path", "null"},
   };
   for (Row const& row : rows) {
