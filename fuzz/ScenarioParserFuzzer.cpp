@@ -79,6 +79,17 @@ std::string problem(Mcinject::Command const& command) {
           return routeIntfKeyOk(c.key) ? "" : "bad gmp key";
         } else if constexpr (std::is_same_v<T, ExpectJoin>) {
           return routeIntfKeyOk(c.key) ? "" : "bad expected Join key";
+        } else if constexpr (std::is_same_v<T, Explain>) {
+          return routeIntfKeyOk(c.key) ? "" : "bad explained Join key";
+        } else if constexpr (std::is_same_v<T, ExpectReason>) {
+          if (!routeIntfKeyOk(c.key)) return "bad key of expect reason";
+          if (c.status.has_value() == c.mapping.has_value()) return "expect reason without one status or mapping";
+          if (c.mapping && !mapKeyOk(*c.mapping)) return "bad mapping of expect reason";
+          return {};
+        } else if constexpr (std::is_same_v<T, Show>) {
+          if (c.filter.vlan && !vlanOk(*c.filter.vlan)) return "filter VLAN out of range";
+          if (c.what != ShowWhat::joins && (!c.filter.empty() || c.detail)) return "filter or detail on another show";
+          return {};
         } else if constexpr (std::is_same_v<T, ToggleIs>) {
           return c.name.empty() ? "empty toggle name" : "";
         } else if constexpr (std::is_same_v<T, Step>) {

@@ -121,9 +121,34 @@ struct TraceFileIs {
   std::string path;  // empty: standard error
 };
 
-enum class ShowWhat { joins, changeset, inputs };
+// What `show joins` lists. An entry matches `vlan V` when it is on VLAN V's
+// interface or a reason of the running path names VLAN V (the mapping's, or
+// the VLAN of a membership that wants it through its SBD VLAN); `group G`
+// when G is its group or the overlay group of a reason's mapping; `intf I`
+// when it is on interface I. The filters given must all match.
+struct JoinFilter {
+  std::optional<Bridging::VlanId> vlan;
+  std::optional<Wirl::IpGenAddr> group;
+  std::optional<Wirl::IntfId> intf;
+
+  bool empty() const noexcept { return !vlan && !group && !intf; }
+};
+
+enum class ShowWhat { joins, changeset, inputs, counters };
+// `show joins [vlan V] [group G] [intf I] [detail] [json]`, `show changeset
+// [json]`, `show counters [json]`, `show inputs`
 struct Show {
   ShowWhat what = ShowWhat::joins;
+  JoinFilter filter;    // joins only
+  bool detail = false;  // joins only: with the reasons
+  bool json = false;
+};
+
+// `explain join S G I`, `explain no join S G I`: both print the whole answer;
+// `present` is the question asked.
+struct Explain {
+  Routing::Gmp::Brim::RouteIntfKey key;
+  bool present = true;
 };
 
 // `expect join S G I`, `expect no join S G I`
@@ -139,6 +164,13 @@ struct ExpectJoins {
 struct ExpectChangeSet {
   std::uint64_t count = 0;
 };
+// `expect reason S G I status NAME`, `expect reason S G I mapping V [group G]`:
+// exactly one of `status` and `mapping` is set.
+struct ExpectReason {
+  Routing::Gmp::Brim::RouteIntfKey key;
+  std::optional<std::string> status;
+  std::optional<Routing::Multicast::OverlayVlanGroup> mapping;
+};
 // `expect corruptions gmp|sbd N`
 struct ExpectCorruptions {
   Table table = Table::gmp;
@@ -153,7 +185,7 @@ struct Help {
 struct Quit {};
 
 using Command = std::variant<MembershipIs, MembershipDel, MapIs, MapDel, SbdIs, SbdDel, GmpIs, ToggleIs, CorruptIs,
-                             Start, Stop, Hold, Release, Step, Budget, TraceIs, TraceFileIs, Show, ExpectJoin,
-                             ExpectJoins, ExpectChangeSet, ExpectCorruptions, Help, Quit>;
+                             Start, Stop, Hold, Release, Step, Budget, TraceIs, TraceFileIs, Show, Explain,
+                             ExpectJoin, ExpectJoins, ExpectChangeSet, ExpectReason, ExpectCorruptions, Help, Quit>;
 
 }  // namespace Mcinject

@@ -295,8 +295,45 @@ Command plain(Cursor& c) {
 
 template <ShowWhat what>
 Command show(Cursor& c) {
+  Show s{what, {}, false, false};
+  s.json = c.takeIf("json");
   c.end();
-  return Show{what};
+  return s;
+}
+
+// `show joins [vlan V] [group G] [intf I] [detail] [json]`, in that order.
+Command showJoins(Cursor& c) {
+  Show s{ShowWhat::joins, {}, false, false};
+  if (c.takeIf("vlan")) s.filter.vlan = c.vlan("VLAN after 'vlan'");
+  if (c.takeIf("group")) s.filter.group = c.group("group address after 'group'", true);
+  if (c.takeIf("intf")) s.filter.intf = c.intf("interface name after 'intf'");
+  s.detail = c.takeIf("detail");
+  s.json = c.takeIf("json");
+  c.end();
+  return s;
+}
+
+template <bool present>
+Command explain(Cursor& c) {
+  Explain e{c.routeIntfKey(), present};
+  c.end();
+  return e;
+}
+
+// Both forms of `expect reason S G I ...`: they share the keyword path.
+Command expectReason(Cursor& c) {
+  ExpectReason e{c.routeIntfKey(), std::nullopt, std::nullopt};
+  if (c.takeIf("status")) {
+    e.status = c.name("status NAME after 'status'");
+  } else {
+    c.keyword("mapping", "(or 'status') after the interface");
+    Bridging::VlanId const vlan = c.vlan("VLAN after 'mapping'");
+    IpGenAddr group;  // family none: the whole-VLAN mapping
+    if (c.takeIf("group")) group = c.group("group address after 'group'", true);
+    e.mapping = Routing::Multicast::OverlayVlanGroup(vlan, group);
+  }
+  c.end();
+  return e;
 }
 
 // The table a `gmp|sbd` keyword of the path named.
@@ -466,14 +503,39 @@ std::vector<CommandSpec> const& commandTable() {
            "default; 0: unlimited)",
        budget},
 
-      {"Looking and checking", "show joins", "the GMP status table",
-       "the GMP status table, sorted by interface, group, source, with a count", show<ShowWhat::joins>},
-      {nullptr, "show changeset", "the overlay VLAN groups waiting for review",
+      {"Looking and checking", "show joins [vlan V] [group G] [intf I] [detail] [json]", "the GMP status table",
+       "the GMP status table, sorted by interface, group, source, with a count. Filters\n"
+       "(each optional, in this order; all must match): vlan V, the entries on VLAN V's\n"
+       "interface or wanted through a membership in VLAN V; group G, the entries of\n"
+       "underlay group G or of the mapping of overlay group G; intf I, the entries on\n"
+       "interface I. detail: each entry with the running path's reasons; json: one JSON\n"
+       "document (docs/json.md)",
+       showJoins},
+      {nullptr, "show changeset [json]", "the overlay VLAN groups waiting for review",
        "the overlay VLAN groups waiting for the VPN path's review, the changed counter\n"
        "and the scheduler's state",
        show<ShowWhat::changeset>},
+      {nullptr, "show counters [json]", "the running path's counters",
+       "the running path's counters: Joins written, withdrawn, rewritten, stale entries\n"
+       "removed, walks, slices, items reviewed, corruptions reported",
+       show<ShowWhat::counters>},
       {nullptr, "show inputs", "the inputs, as lines", "the inputs, as the lines that would build them again",
-       show<ShowWhat::inputs>},
+       [](Cursor& c) -> Command {
+         c.end();
+         return Show{ShowWhat::inputs, {}, false, false};
+       }},
+      {nullptr, "explain join S G I", "why the path holds the Join",
+       "why the running path holds the Join (S, G, I): each mapping and route that\n"
+       "gives it, with the statuses, VLANs, SBD VLAN, groups, sources and interfaces\n"
+       "that make the mapping wanted, one per line; 'adopted' when the entry was kept\n"
+       "from before the start. A Join the path does not hold is answered as by\n"
+       "'explain no join'",
+       explain<true>},
+      {nullptr, "explain no join S G I", "why the path does not hold the Join",
+       "why the running path does not hold the Join (S, G, I): each mapping that\n"
+       "gives the key and what it lacks, or that no mapping gives it. A Join the path\n"
+       "holds is answered as by 'explain join'",
+       explain<false>},
       {nullptr, "trace SETTINGS", "text trace settings",
        "text trace: HANDLE=LEVELS[,HANDLE=LEVELS...], HANDLE one of Pim::L3InjectSm,\n"
        "VpnInjectSm, VpnInjectSm::OverlayMembership or *, LEVELS like 7, 7-9, 8,9\n"
@@ -494,6 +556,14 @@ std::vector<CommandSpec> const& commandTable() {
        "fail unless the table holds exactly N entries", expectCount<ExpectJoins>},
       {nullptr, "expect changeset N", "fail unless N groups wait for review",
        "fail unless N overlay VLAN groups wait for review (VPN path)", expectCount<ExpectChangeSet>},
+      {nullptr, "expect reason S G I status NAME", "fail unless a reason names the status",
+       "fail unless one of the running path's reasons for the Join (S, G, I) names the\n"
+       "local or peer status NAME",
+       expectReason},
+      {nullptr, "expect reason S G I mapping V [group G]", "fail unless a reason is that mapping",
+       "fail unless one of the running path's reasons for the Join (S, G, I) is the\n"
+       "mapping of (V, G) (no group: the whole-VLAN mapping of V)",
+       expectReason},
       {nullptr, "expect corruptions gmp|sbd N", "fail unless a table reported N corruptions",
        "fail unless the table has reported N corruptions so far", expectCorruptions},
       {nullptr, "help [COMMAND]", "the commands", "this list, or the entries of one command", help},
@@ -540,6 +610,11 @@ char const* keywordText(std::string_view keyword) {
   static std::vector<std::pair<std::string_view, char const*>> const texts = {
       {"no", "remove an input"},
       {"start", "start an inject path"},
+      {"explain", "why a Join is held or not"},
+      {"detail", "with the reasons of each entry"},
+      {"json", "as one JSON document"},
+      {"status", "then the status NAME"},
+      {"mapping", "then the mapping's VLAN [group G]"},
       {"show", "print state"},
       {"trace", "the text trace"},
       {"expect", "check the state (a failure is reported, the run goes on)"},

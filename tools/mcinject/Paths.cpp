@@ -17,6 +17,10 @@ class L3Path : public InjectPath {
   PathKind kind() const override { return PathKind::l3; }
   std::string const& localName() const override { return name_; }
   Vorn::Ptr<Irb::Multicast::Egress::OverlayChangeSet const> changeSet() const override { return nullptr; }
+  Irb::Multicast::Egress::JoinProvenance joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const override {
+    return sm_->joinProvenance(key);
+  }
+  Irb::Multicast::Egress::InjectCounters counters() const override { return sm_->counters(); }
 
  private:
   std::string name_;
@@ -31,6 +35,10 @@ class VpnPath : public InjectPath {
   PathKind kind() const override { return PathKind::vpn; }
   std::string const& localName() const override { return noName_; }
   Vorn::Ptr<Irb::Multicast::Egress::OverlayChangeSet const> changeSet() const override { return sm_->changeSet(); }
+  Irb::Multicast::Egress::JoinProvenance joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const override {
+    return sm_->joinProvenance(key);
+  }
+  Irb::Multicast::Egress::InjectCounters counters() const override { return sm_->counters(); }
 
  private:
   std::string noName_;

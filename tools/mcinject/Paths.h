@@ -17,6 +17,7 @@
 #include "Brim/Status.h"
 #include "Command.h"
 #include "Keel/TaskScheduler.h"
+#include "Pim/join/JoinProvenance.h"
 #include "Pim/vpn/OverlayMembershipChangeSm.h"
 #include "Pim/vpn/SbdVlanChangeSm.h"
 #include "Vorn/Ptr.h"
@@ -46,6 +47,9 @@ class InjectPath {
   virtual std::string const& localName() const = 0;
   // The VPN path: the overlay VLAN groups waiting for review; null otherwise.
   virtual Vorn::Ptr<Irb::Multicast::Egress::OverlayChangeSet const> changeSet() const = 0;
+  // Why the path holds the Join of `key`, or why not (the path's own answer).
+  virtual Irb::Multicast::Egress::JoinProvenance joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const = 0;
+  virtual Irb::Multicast::Egress::InjectCounters counters() const = 0;
 };
 
 // Precondition: for the L3 path, inputs.localStatus set.

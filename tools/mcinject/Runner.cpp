@@ -1,8 +1,11 @@
 #include "Runner.h"
 
+#include <algorithm>
 #include <sstream>
 
+#include "Explain.h"
 #include "Help.h"
+#include "Json.h"
 #include "OutputPath.h"
 #include "Show.h"
 #include "Text.h"
@@ -157,19 +160,57 @@ std::optional<std::string> Runner::changeSetProblem(char const* command) const {
   return std::string(command) + ": the VPN path is not running";
 }
 
+std::optional<std::string> Runner::runningPathProblem(char const* command) const {
+  if (world_.path()) return std::nullopt;
+  return std::string(command) + ": no inject path is running (start l3 or start vpn first)";
+}
+
 Outcome Runner::apply(Show const& c) {
+  InjectPath const* path = world_.path();
   switch (c.what) {
-    case ShowWhat::joins:
-      showJoins(out_, world_.gmpStatus());
+    case ShowWhat::joins: {
+      std::vector<JoinRow> const rows = joinRows(world_, c.filter);
+      std::size_t const entries = world_.gmpStatus().membershipCount();
+      if (c.json) {
+        printJoinsJson(out_, rows, entries, path, c.filter, c.detail);
+      } else {
+        std::optional<ExplainContext> ctx;
+        if (path) ctx = explainContext(world_);
+        showJoins(out_, rows, entries, c.filter, ctx ? &*ctx : nullptr, c.detail);
+      }
       break;
+    }
     case ShowWhat::changeset:
-      if (auto problem = changeSetProblem("show changeset")) return Outcome::failed(*problem);
-      showChangeSet(out_, *world_.path()->changeSet(), world_.scheduler(), world_.held());
+      if (auto problem = changeSetProblem(c.json ? "show changeset json" : "show changeset")) {
+        return Outcome::failed(*problem);
+      }
+      if (c.json) {
+        printChangeSetJson(out_, *path->changeSet(), world_.scheduler(), world_.held());
+      } else {
+        showChangeSet(out_, *path->changeSet(), world_.scheduler(), world_.held());
+      }
+      break;
+    case ShowWhat::counters:
+      if (c.json) {
+        printCountersJson(out_, path);
+      } else {
+        showCounters(out_, path);
+      }
       break;
     case ShowWhat::inputs:
       showInputs(out_, world_);
       break;
   }
+  out_.flush();
+  return Outcome::done();
+}
+
+Outcome Runner::apply(Explain const& c) {
+  if (auto problem = runningPathProblem(c.present ? "explain join" : "explain no join")) {
+    return Outcome::failed(*problem);
+  }
+  bool const inTable = world_.gmpStatus().membership(c.key).has_value();
+  explainJoin(out_, world_.path()->joinProvenance(c.key), explainContext(world_), inTable);
   out_.flush();
   return Outcome::done();
 }
@@ -216,6 +257,33 @@ Outcome Runner::apply(ExpectChangeSet const& c) {
   return Outcome::expectationFailed("expected " +
                                     plural(c.count, "overlay VLAN group", "overlay VLAN groups") +
                                     " waiting for review, " + found);
+}
+
+Outcome Runner::apply(ExpectReason const& c) {
+  if (auto problem = runningPathProblem("expect reason")) return Outcome::failed(*problem);
+  Irb::Multicast::Egress::JoinProvenance const why = world_.path()->joinProvenance(c.key);
+  std::string const wanted =
+      c.status ? "status " + quoted(*c.status) : "mapping " + mappingText(*c.mapping);
+  std::vector<std::string> named;  // what the reasons name instead
+  for (auto const& r : why.reasons) {
+    if (c.mapping) {
+      if (r.mapping == *c.mapping) return Outcome::done();
+      named.push_back("mapping " + mappingText(r.mapping));
+      continue;
+    }
+    for (auto const& e : r.evidence) {
+      if (e.status.stdString() == *c.status) return Outcome::done();
+      named.push_back(std::string(e.peer ? "peer " : "local ") + e.status.stdString());
+    }
+  }
+  std::string const head = "expected a reason of " + joinText(c.key) + " naming " + wanted;
+  if (!why.held) {
+    return Outcome::expectationFailed(head + ", but " + pathText(world_.path()->kind()) + " does not hold that Join");
+  }
+  std::sort(named.begin(), named.end());
+  named.erase(std::unique(named.begin(), named.end()), named.end());
+  if (named.empty()) return Outcome::expectationFailed(head + ", found reasons without evidence");
+  return Outcome::expectationFailed(head + ", found only " + listText(named, [](auto const& n) { return n; }));
 }
 
 Outcome Runner::apply(ExpectCorruptions const& c) {

@@ -86,9 +86,11 @@ class Runner {
   Outcome apply(TraceIs const& c);
   Outcome apply(TraceFileIs const& c);
   Outcome apply(Show const& c);
+  Outcome apply(Explain const& c);
   Outcome apply(ExpectJoin const& c);
   Outcome apply(ExpectJoins const& c);
   Outcome apply(ExpectChangeSet const& c);
+  Outcome apply(ExpectReason const& c);
   Outcome apply(ExpectCorruptions const& c);
   Outcome apply(Help const& c);
   Outcome apply(Quit const& c);
@@ -96,6 +98,8 @@ class Runner {
  private:
   // The VPN path's change set, or why there is none (prefixed with `command`).
   std::optional<std::string> changeSetProblem(char const* command) const;
+  // The running path, or why there is none (prefixed with `command`).
+  std::optional<std::string> runningPathProblem(char const* command) const;
 
   World& world_;
   Process& process_;

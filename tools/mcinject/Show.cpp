@@ -28,7 +28,10 @@ void TextTable::print(std::ostream& out) const {
     out << text << '\n';
   };
   line(headers_);
-  for (auto const& row : rows_) line(row);
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    line(rows_[r]);
+    for (auto const& note : notes_[r]) out << "  " << note << '\n';
+  }
 }
 
 std::string sourceText(Wirl::IpGenAddr const& source) { return source.isWildcard() ? "*" : source.stringValue(); }
@@ -103,14 +106,24 @@ std::string overlayGroupCell(Wirl::IpGenAddr const& group) {
 }  // namespace
 
 void showJoins(std::ostream& out, Routing::Gmp::Brim::Status const& status) {
-  std::vector<Membership> const entries = sortedEntries(status);
-  if (entries.empty()) {
-    out << "no joins\n";
+  std::vector<JoinRow> rows;
+  for (auto const& m : sortedEntries(status)) rows.push_back(JoinRow{m, std::nullopt});
+  showJoins(out, rows, rows.size(), JoinFilter{}, nullptr, false);
+}
+
+void showJoins(std::ostream& out, std::vector<JoinRow> const& rows, std::size_t tableEntries,
+               JoinFilter const& filter, ExplainContext const* ctx, bool detail) {
+  std::string const matching =
+      filter.empty() ? std::string() : " " + filterText(filter) + " (the table holds " +
+                                           plural(tableEntries, "entry", "entries") + ")";
+  if (rows.empty()) {
+    out << (filter.empty() ? "no joins" : "no joins match" + matching) << '\n';
     return;
   }
   TextTable table({"Interface", "Group", "Source", "Type"});
   std::size_t joins = 0;
-  for (auto const& m : entries) {
+  for (JoinRow const& row : rows) {
+    Membership const& m = row.entry;
     std::string type = m.key.source().isWildcard() ? "(*,G)" : "(S,G)";
     if (m.value == 1) {
       ++joins;
@@ -118,11 +131,35 @@ void showJoins(std::ostream& out, Routing::Gmp::Brim::Status const& status) {
       type += " value " + std::to_string(m.value);
     }
     table.rowIs({m.key.intf().stringValue(), m.key.group().stringValue(), sourceText(m.key.source()), type});
+    if (!detail || !row.why || !ctx) continue;
+    if (!row.why->held) table.noteIs("not held by " + pathText(ctx->kind));
+    for (std::string& line : provenanceLines(*row.why, *ctx)) table.noteIs(std::move(line));
   }
   table.print(out);
   out << plural(joins, "join", "joins");
-  if (joins != entries.size()) out << ", " << plural(entries.size() - joins, "other entry", "other entries");
+  if (joins != rows.size()) out << ", " << plural(rows.size() - joins, "other entry", "other entries");
+  if (!filter.empty()) out << (rows.size() == 1 ? " matches" : " match") << matching;
   out << '\n';
+  if (detail && !ctx) out << "no inject path is running: no reasons to show\n";
+}
+
+void showCounters(std::ostream& out, InjectPath const* path) {
+  if (!path) {
+    out << "no inject path is running\n";
+    return;
+  }
+  Irb::Multicast::Egress::InjectCounters const c = path->counters();
+  TextTable table({"Counter", path->kind() == PathKind::l3 ? "L3 path" : "VPN path"});
+  auto row = [&](char const* name, std::uint64_t value) { table.rowIs({name, std::to_string(value)}); };
+  row("Joins written", c.joinsWritten);
+  row("Joins withdrawn", c.joinsWithdrawn);
+  row("Joins rewritten", c.joinsRewritten);
+  row("stale entries removed", c.staleRemoved);
+  row("walks", c.walks);
+  row("slices", c.slices);
+  row("items reviewed", c.itemsReviewed);
+  row("corruptions reported", c.corruptionsReported);
+  table.print(out);
 }
 
 void showChangeSet(std::ostream& out, Irb::Multicast::Egress::OverlayChangeSet const& changeSet,

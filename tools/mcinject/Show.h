@@ -18,7 +18,9 @@
 
 #include "Brim/RouteIntfKey.h"
 #include "Brim/Status.h"
+#include "Explain.h"
 #include "Keel/TaskScheduler.h"
+#include "Paths.h"
 #include "Pim/vpn/OverlayMembershipChangeSm.h"
 #include "Pim/vpn/SbdVlanChangeSm.h"
 #include "model/RoutingTypes.h"
@@ -32,13 +34,19 @@ class World;
 class TextTable {
  public:
   explicit TextTable(std::vector<std::string> headers) : headers_(std::move(headers)) {}
-  void rowIs(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+  void rowIs(std::vector<std::string> row) {
+    rows_.push_back(std::move(row));
+    notes_.emplace_back();
+  }
+  // A line printed under the last row, indented by two, outside the columns.
+  void noteIs(std::string line) { notes_.back().push_back(std::move(line)); }
   std::size_t rows() const noexcept { return rows_.size(); }
   void print(std::ostream& out) const;
 
  private:
   std::vector<std::string> headers_;
   std::vector<std::vector<std::string>> rows_;
+  std::vector<std::vector<std::string>> notes_;
 };
 
 // "*" for the all-zero address of a family, the address otherwise.
@@ -56,6 +64,13 @@ bool intfNameLess(std::string_view a, std::string_view b);
 std::vector<Routing::Gmp::Brim::Membership> sortedEntries(Routing::Gmp::Brim::Status const& status);
 
 void showJoins(std::ostream& out, Routing::Gmp::Brim::Status const& status);
+// `show joins` with filters (rows as joinRows gave them, out of
+// `tableEntries`) and, with `detail`, each entry's reasons. `ctx` is null
+// when no path runs.
+void showJoins(std::ostream& out, std::vector<JoinRow> const& rows, std::size_t tableEntries,
+               JoinFilter const& filter, ExplainContext const* ctx, bool detail);
+// The running path's counters, a column per path.
+void showCounters(std::ostream& out, InjectPath const* path);
 void showChangeSet(std::ostream& out, Irb::Multicast::Egress::OverlayChangeSet const& changeSet,
                    Keel::TaskScheduler const& scheduler, bool held);
 // The inputs as the lines that would build them again.

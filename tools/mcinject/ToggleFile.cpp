@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 
@@ -71,14 +72,11 @@ std::optional<std::string> ToggleFile::write(ToggleValues const& values) const {
   std::string const staging = path + ".new";
   {
     std::ofstream out(staging, std::ios::trunc);
-    out << "{";
-    char const* sep = "\n";
-    // Names are letters, digits, '_', '-' and '.': nothing to escape.
-    for (auto const& [n, v] : values) {
-      out << sep << "  \"" << n << "\": " << (v ? "true" : "false");
-      sep = ",\n";
-    }
-    out << "\n}\n";
+    // Names seeded from the configured file may hold what the toggle reader
+    // unescaped; bytes that are not UTF-8 are replaced rather than refused.
+    nlohmann::json file = nlohmann::json::object();
+    for (auto const& [n, v] : values) file[n] = v;
+    out << file.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
     if (!out.flush()) return "cannot write the toggle file '" + staging + "'";
   }
   if (std::rename(staging.c_str(), path.c_str()) != 0) {

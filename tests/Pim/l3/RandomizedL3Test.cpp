@@ -75,6 +75,9 @@ class ModelWithoutIpv6 final : public PathDriver {
       if (k.group().af() != Wirl::AddressFamily::ipv6) out.insert(k);
     return out;
   }
+  std::string provenanceCheck(InputWorld const& w, JoinSet const& joins) override {
+    return inner_->provenanceCheck(w, joins);
+  }
 
  private:
   std::unique_ptr<PathDriver> inner_ = l3Driver();

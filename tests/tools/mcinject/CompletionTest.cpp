@@ -17,8 +17,9 @@ TEST(CompletionTest, PrefixesAbbreviateAtThePromptOnlyAndAmbiguityIsNamed) {
   Case const cases[] = {
       {"sh jo", ""},
       {"no ma vl 10 gr 239.1.1.1 ro 10.0.0.1 225.1.1.1 tu gre", ""},
-      {"exp join * 225.1.1.1 Vlan10", ""},  // `join` in full beats the prefix of `joins`
-      {"exp jo 1", "expect: ambiguous 'jo' (join or joins)"},
+      {"expe join * 225.1.1.1 Vlan10", ""},  // `join` in full beats the prefix of `joins`
+      {"expe jo 1", "expect: ambiguous 'jo' (join or joins)"},
+      {"exp joins 1", "ambiguous 'exp' (expect or explain)"},
       {"s", "ambiguous 's' (sbd, show, start, step or stop)"},
       {"tr o", ""},  // off, not SETTINGS "o"
       {"local A vlan 10 group 239.1.1.1 source * Ethernet1", "local: unexpected 'Ethernet1'"},
@@ -30,7 +31,7 @@ TEST(CompletionTest, PrefixesAbbreviateAtThePromptOnlyAndAmbiguityIsNamed) {
   }
   // Scenario files take keywords in full.
   EXPECT_EQ(parseLine("sh jo").error(), "unknown command 'sh'");
-  EXPECT_EQ(parseLine("show jo").error(), "show: expected joins, changeset or inputs, found 'jo'");
+  EXPECT_EQ(parseLine("show jo").error(), "show: expected joins, changeset, counters or inputs, found 'jo'");
 }
 
 TEST(CompletionTest, TabAddsTheUniqueRestOrListsTheChoices) {
@@ -44,7 +45,8 @@ TEST(CompletionTest, TabAddsTheUniqueRestOrListsTheChoices) {
       {"show j", "oins ", {}},
       {"sh jo", "ins ", {}},
       {"st", "", {"start", "stop", "step"}},
-      {"exp", "ect ", {}},
+      {"exp", "", {"explain", "expect"}},
+      {"expe", "ct ", {}},
       {"expect jo", "in", {"join", "joins"}},
       {"toggle P", "imL3TunnelInject ", {}},
       {"map vlan 10 ", "", {"group", "route"}},

@@ -128,7 +128,7 @@ TEST(ParserTest, BadLinesSayWhatIsWrong) {
       {"start vpn A", "start vpn: unexpected 'A'"},
       {"start l2", "start: expected l3 or vpn, found 'l2'"},
       {"local A vlan 10 source 10.0.0.1", "local: unexpected 'source'"},
-      {"show everything", "show: expected joins, changeset or inputs, found 'everything'"},
+      {"show everything", "show: expected joins, changeset, counters or inputs, found 'everything'"},
       {"no vlan 10", "no: expected local, peer, map or sbd, found 'vlan'"},
       // Toggles the library reads, by their exact names.
       {"toggle pimL3TunnelInject off", "toggle: unknown toggle 'pimL3TunnelInject' (known: PimL3TunnelInject)"},
