@@ -228,8 +228,11 @@ TEST_F(VpnInjectSmSetters, ReviewerIsReusedForTheSameSixInputsAndReplacedWhenAny
   otherSched->runUntilIdle();
 
   // Back on the path's own inputs, the path converges as before.
-  auto const last = vpn->vpnInjectReviewSm();
+  auto last = vpn->vpnInjectReviewSm();
   EXPECT_NE(again(), last);
+  // Dropped before it walks: kept, it would be a second writer of the table,
+  // and its start-up cleanup would remove the Joins its own dedup table lacks.
+  last = nullptr;
   EXPECT_EQ(settle(), Joins{starG("225.1.1.1", 10)});
   leave(*local, 10, "239.1.1.1");
   EXPECT_EQ(settle(), Joins{});
@@ -360,11 +363,12 @@ TEST_F(VpnInjectSmTeardown, DroppingThePathWithdrawsEveryJoinItWroteAndLeavesOth
   join(*local, 10, "239.1.1.1");
   join(*local, 11, "239.1.1.2");
   join(*peer, 12, "ff3e::1", "::", "Ethernet1");
-  // An entry another writer (the GMP agent, say) put into the same table.
+  start();
+  settle();
+  // An entry another writer (the GMP agent, say) put into the same table once
+  // the start-up cleanup is over.
   RouteIntfKey const foreign = joinKey("10.5.5.5", "225.9.9.9", 20);
   gmp->membershipIs({foreign, 1});
-
-  start();
   Joins const running = settle();
   EXPECT_EQ(running, (Joins{starG("225.1.1.1", 10), starG("225.1.1.2", 10), starG("225.1.1.3", 10),
                             starG("225.1.1.4", 4000), starG6("ff3e::225", 12), foreign}));

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "SharedTable.h"
 #include "Show.h"
 
 namespace Mcinject {
@@ -46,11 +47,13 @@ World::World()
       tunnel_(Routing::Multicast::IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs(
           Routing::Multicast::stringValue(Routing::Multicast::IpTunnelGroupStatusType::irbRemote))),
       irb_(Irb::Multicast::McastIrbStatus::mcastIrbStatusIs()),
-      gmp_(Routing::Gmp::Brim::Status::statusIs()) {}
+      gmp_(gmpStatusForWorld()) {}
 
 World::~World() {
   // The path's teardown withdraws its Joins and may cancel scheduled work:
-  // it goes while every input it holds still exists.
+  // it goes while every input it holds still exists. A shared table keeps
+  // the Joins it holds now, as an agent that ends leaves them.
+  gmpStatusReleased(*gmp_);
   path_.reset();
 }
 

@@ -15,6 +15,7 @@
 #include "LineEditor.h"
 #include "Parser.h"
 #include "Session.h"
+#include "SharedTable.h"
 #include "Vorn/Trace.h"
 
 #ifndef MCINJECT_VERSION
@@ -87,6 +88,7 @@ int run(int argc, char** argv) {
   std::string flitToPrint;
   CLI::App* flitCommand = app.add_subcommand("flit", "print a Flit trace file (written with --flit) as text");
   flitCommand->add_option("FILE", flitToPrint, "the trace file")->required();
+  SharedTableCli sharedTable(app);  // --table and the shared segment subcommands
 
   try {
     app.parse(argc, argv);
@@ -95,6 +97,7 @@ int run(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitBadInput;
   }
 
+  if (auto const status = sharedTable.run(std::cout, std::cerr)) return *status;
   if (flitCommand->parsed()) {
     std::string error;
     if (!Flit::printFile(flitToPrint, std::cout, error)) {
@@ -132,6 +135,7 @@ int run(int argc, char** argv) {
     }
     Flit::defaultFileIs(std::move(file));
   }
+  if (int const status = sharedTable.prepare(std::cerr)) return status;
   if (files.empty()) files.push_back("-");
 
   int const status = runFiles(files, keepGoing);

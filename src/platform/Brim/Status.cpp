@@ -2,12 +2,27 @@
 
 #include <atomic>
 #include <iterator>
+#include <sstream>
+#include <vector>
 
 #include "model/ModelSupport.h"
 
 namespace Routing::Gmp::Brim {
 
+Status::~Status() = default;
+
 Vorn::Ptr<Status> Status::statusIs() { return Model::makeActive<Status>(); }
+
+Vorn::Ptr<Status> Status::statusIs(std::string const& segmentName, SegmentOptions const& options) {
+  auto segment = SharedSegment::open(segmentName, options);
+  Vorn::Ptr<Status> table = Model::makeActive<Status>();
+  for (Membership const& m : segment->loaded()) table->entries_.emplace(m.key, m.value);
+  std::vector<std::string> const damage = segment->damage();
+  segment->loadedClear();
+  table->segment_ = std::move(segment);
+  for (std::string const& msg : damage) table->doCorruptionDetected(msg);
+  return table;
+}
 
 bool Status::membershipIs(Membership const& m) {
   ++isCalls_;
@@ -15,6 +30,14 @@ bool Status::membershipIs(Membership const& m) {
   if (!inserted) {
     if (it->second == m.value) return false;
     it->second = m.value;
+  }
+  if (segment_ && !segment_->put(m)) {
+    if (overflow_.insert(m.key).second) {
+      std::ostringstream msg;
+      msg << "shared segment " << segment_->name() << " full (capacity " << segment_->capacity() << " Joins): entry "
+          << m.key << " held in this process only until a slot frees up";
+      doCorruptionDetected(msg.str());
+    }
   }
   notify(attrMembership, Vorn::Key(m.key));
   return inserted;
@@ -37,6 +60,14 @@ bool Status::membershipDel(RouteIntfKey const& key) {
   if (it == entries_.end()) return false;
   afterErase_ = entries_.erase(it);
   ++erasures_;
+  if (segment_ && !segment_->erase(copy) && !overflow_.empty()) overflow_.erase(copy);
+  if (segment_ && !overflow_.empty() && segment_->count() < segment_->capacity()) {
+    // Room again: the oldest-keyed held-back entry goes in.
+    auto const held = overflow_.begin();
+    auto const entry = entries_.find(*held);
+    if (entry != entries_.end()) segment_->put(Membership{entry->first, entry->second});
+    overflow_.erase(held);
+  }
   notify(attrMembership, Vorn::Key(copy));
   return true;
 }
@@ -65,6 +96,7 @@ bool Status::membershipIterNext(RouteIntfKey& key, IterHint& hint) const {
   }
   hint.started = true;
   if (it == entries_.end()) return false;  // the hint keeps what it held
+  if (segment_) segment_->verify(it->first, it->second);
   key = it->first;
   hint.table_ = id_;
   hint.erasures_ = erasures_;

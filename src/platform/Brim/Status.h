@@ -20,6 +20,23 @@
 //   with `corruptNextReadIs(true)` (BrimMapBase). Call counters let tests see
 //   what writers did (e.g. that a wanted entry was never deleted and rewritten).
 //
+// BACKINGS
+//   `statusIs()` makes an in-process table (the default). `statusIs(name)`
+//   backs it with the shared-memory segment `name` as well (SharedSegment.h):
+//   other processes read the Joins there, and the table outlives the process.
+//   The in-process map stays the walk's ordered index and this process's
+//   copy; every write and removal goes through to the segment before
+//   observers hear of it. Opening loads the segment's entries (no observer
+//   sees them arrive) and reports each slot it had to clear (left mid-write by
+//   a writer that died, or damaged) through `doCorruptionDetected`. A walk
+//   step checks the slot of the entry it reaches: a damaged slot raises
+//   Corvo::CorruptionDetectedException, naming the slot and why, and is
+//   written again from this process's copy.
+//   A full segment: a new entry the segment has no room for stays in this
+//   table only, is reported through `doCorruptionDetected` ("segment full"),
+//   counted in `segmentOverflow()`, and goes into the segment as soon as a
+//   removal frees a slot. Nothing is dropped silently.
+//
 // WARNING
 //   Single event thread. A hint may be passed to another table or outlive its
 //   own (its position is then ignored), but not be shared by two walks at once
@@ -32,10 +49,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "Brim/BrimMapBase.h"
 #include "Brim/RouteIntfKey.h"
+#include "Brim/SharedSegment.h"
 #include "Vorn/Entity.h"
 #include "Vorn/Pool.h"
 
@@ -72,7 +93,11 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // would be trusted on the other.
   Status(Status const&) = delete;
   Status& operator=(Status const&) = delete;
+  ~Status() override;
   static Vorn::Ptr<Status> statusIs();
+  // A table backed by the shared-memory segment `name`, created when missing
+  // (see BACKINGS). Raises Corvo::Exception when the segment cannot be used.
+  static Vorn::Ptr<Status> statusIs(std::string const& segmentName, SegmentOptions const& options = {});
 
   // Writes the entry; returns true when the key had none (a new entry).
   bool membershipIs(Membership const& m);
@@ -91,6 +116,17 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
 
   // All entries in key order (for tools and tests; not a corruption-checked read).
   StatusEntries const& entries() const noexcept { return entries_; }
+
+  // The shared segment behind the table, or null.
+  SharedSegment const* segment() const noexcept { return segment_.get(); }
+  // Closes the segment, which keeps the entries it holds now; the table goes
+  // on in process only (a host that ends lets its Joins outlive it).
+  void segmentRelease() noexcept {
+    segment_.reset();
+    overflow_.clear();
+  }
+  // Entries the full segment could not take (held here until it has room).
+  std::size_t segmentOverflow() const noexcept { return overflow_.size(); }
 
   std::uint64_t membershipIsCalls() const noexcept { return isCalls_; }
   std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
@@ -121,6 +157,8 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   mutable std::uint64_t reachedErasures_ = 0;
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
+  std::unique_ptr<SharedSegment> segment_;
+  std::set<RouteIntfKey> overflow_;  // entries the full segment has no slot for
 };
 
 }  // namespace Routing::Gmp::Brim
