@@ -44,7 +44,7 @@ std::vector<Membership> readAll(SegmentReader const& reader, std::vector<std::st
     out.clear();
     damage.clear();
     std::uint64_t const before = reader.generation();
-    for (std::uint64_t i = 0; i < reader.slotCount(); ++i) {
+    for (std::uint64_t i = 0, end = reader.highWater(); i < end; ++i) {
       try {
         if (auto m = reader.readSlot(i)) out.push_back(*m);
       } catch (Corvo::CorruptionDetectedException const& e) {

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 
 #include "Corvo/Exception.h"
 
@@ -34,6 +36,7 @@ enum : std::size_t {
   hGeneration,
   hCount,
   hWriterPid,
+  hHighWater,
 };
 
 // Slot words.
@@ -48,10 +51,20 @@ std::uint64_t mix(std::uint64_t h) noexcept {
   return h;
 }
 
+// Two independent multiply lanes (every step a bijection of the lane, so a
+// change of any one word always changes the result), then one finaliser.
+// Cheap: it is computed on every write.
 std::uint64_t checkOf(std::uint64_t const* w, std::size_t from, std::size_t to, std::uint64_t salt) noexcept {
-  std::uint64_t h = mix(salt + 0x9e3779b97f4a7c15ull);
-  for (std::size_t i = from; i < to; ++i) h = mix(h ^ w[i]) + i;
-  return h | 1;  // never zero: an empty slot's check word is
+  constexpr std::uint64_t k0 = 0x9e3779b97f4a7c15ull, k1 = 0xc2b2ae3d27d4eb4full;
+  std::uint64_t a = salt ^ k1, b = ~salt;
+  std::size_t i = from;
+  for (; i + 1 < to; i += 2) {
+    a = std::rotl((a ^ w[i]) * k0, 29);
+    b = std::rotl((b ^ w[i + 1]) * k1, 31);
+  }
+  if (i < to) a = std::rotl((a ^ w[i]) * k0, 29);
+  std::uint64_t const h = mix(a ^ std::rotl(b, 17) ^ (to - from));
+  return h == 0 ? 1 : h;  // never zero: an empty slot's check word is
 }
 
 std::atomic_ref<std::uint64_t> word(std::uint64_t* p) noexcept { return std::atomic_ref<std::uint64_t>(*p); }
@@ -72,14 +85,6 @@ void encode(Membership const& m, std::uint64_t slot, std::uint64_t (&w)[kWords])
   std::memcpy(&w[sGroup], m.key.group().bytes().data(), 16);
   std::memcpy(&w[sName], name.data(), name.size());
   w[sCheck] = checkOf(w, sMeta, sCheck, slot);
-}
-
-std::uint64_t homeOf(std::uint64_t const (&w)[kWords], std::uint64_t mask) noexcept {
-  // The key's words alone (not the value): where a key goes does not depend
-  // on the process that writes it.
-  std::uint64_t h = mix(w[sMeta] & 0xffffffffull);
-  for (std::size_t i = sSource; i < sCheck; ++i) h = mix(h ^ w[i]);
-  return h & mask;
 }
 
 // The entry words 1-15 of slot `i` describe, or why they describe none.
@@ -168,12 +173,7 @@ bool segmentRemove(std::string const& name, std::string& error) {
   return true;
 }
 
-std::uint64_t Segment::slotCountFor(std::uint64_t capacity) {
-  std::uint64_t const need = capacity + (capacity + 2) / 3;
-  std::uint64_t n = 16;
-  while (n < need) n <<= 1;
-  return n;
-}
+std::uint64_t Segment::slotCountFor(std::uint64_t capacity) { return capacity; }
 
 // ---- the mapping --------------------------------------------------------------------------
 
@@ -184,6 +184,11 @@ SegmentMap::~SegmentMap() {
 
 std::uint64_t SegmentMap::generation() const noexcept {
   return word(header() + hGeneration).load(std::memory_order_acquire);
+}
+
+std::uint64_t SegmentMap::highWater() const noexcept {
+  std::uint64_t const h = word(header() + hHighWater).load(std::memory_order_acquire);
+  return h < slotCount_ ? h : slotCount_;
 }
 
 std::uint64_t SegmentMap::count() const noexcept { return word(header() + hCount).load(std::memory_order_relaxed); }
@@ -252,6 +257,9 @@ void mapChecked(int fd, std::string const& name, bool writer, void*& base, std::
     base = nullptr;
     throw Corvo::Exception(sysError("cannot map segment " + name));
   }
+  // Slots are reached at random: large pages, where the system offers them
+  // for shared memory, spare TLB misses (a hint; refusal changes nothing).
+  (void)::madvise(base, bytes, MADV_HUGEPAGE);
   auto* const h = static_cast<std::uint64_t*>(base);
   if (word(h + hMagic).load(std::memory_order_acquire) != kMagic) {
     throw Corvo::Exception("segment " + name + " is not a Join table (bad magic number)");
@@ -343,8 +351,8 @@ SharedSegment::~SharedSegment() {
 }
 
 void SharedSegment::load() {
-  slotOf_.reserve(static_cast<std::size_t>(capacity_));
   std::uint64_t const zero[kWords] = {};
+  std::unordered_map<RouteIntfKey, std::uint32_t> seen;  // start-up only: duplicates
   bool cleared = false;
   for (std::uint64_t i = 0; i < slotCount_; ++i) {
     std::uint64_t* const s = slot(i);
@@ -359,14 +367,13 @@ void SharedSegment::load() {
       if (!why.empty()) why += ": slot cleared";
     }
     if (entry) {
-      auto const [it, fresh] = slotOf_.try_emplace(entry->key, i);
-      if (!fresh || count_ >= capacity_) {
-        why = fresh ? "more entries than the capacity: dropped"
-                    : "duplicate of slot " + std::to_string(it->second) + ": dropped";
-        entry.reset();
+      auto const [at, fresh] = seen.try_emplace(entry->key, static_cast<std::uint32_t>(i));
+      if (!fresh) {
+        why = "duplicate of slot " + std::to_string(at->second) + ": slot cleared";
       } else {
         ++count_;
-        loaded_.push_back(*entry);
+        highWater_ = i + 1;
+        loaded_.push_back(Loaded{*entry, static_cast<std::uint32_t>(i)});
       }
     }
     if (!why.empty()) {
@@ -375,6 +382,10 @@ void SharedSegment::load() {
       cleared = true;
     }
   }
+  for (std::uint64_t i = highWater_; i-- > 0;) {
+    if (loadWord(slot(i) + sMeta) == 0) free_.push_back(static_cast<std::uint32_t>(i));
+  }
+  word(header() + hHighWater).store(highWater_, std::memory_order_release);
   word(header() + hCount).store(count_, std::memory_order_relaxed);
   if (cleared) changed(0);
 }
@@ -394,54 +405,53 @@ void SharedSegment::writeSlot(std::uint64_t i, std::uint64_t const (&w)[kWords])
 void SharedSegment::changed(std::int64_t countDelta) {
   count_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(count_) + countDelta);
   word(header() + hCount).store(count_, std::memory_order_relaxed);
-  word(header() + hGeneration).fetch_add(1, std::memory_order_release);
+  // The one writer: a plain increment, published with release.
+  std::uint64_t* const g = header() + hGeneration;
+  word(g).store(loadWord(g) + 1, std::memory_order_release);
 }
 
-bool SharedSegment::put(Membership const& m) {
-  std::uint64_t w[kWords];
-  auto const it = slotOf_.find(m.key);
-  if (it != slotOf_.end()) {
-    encode(m, it->second, w);
-    writeSlot(it->second, w);
-    changed(0);
-    return true;
+std::uint32_t SharedSegment::insert(Membership const& m) {
+  if (count_ >= capacity_) return kNoSlot;
+  // A slot below the high-water mark when one is free: entries stay packed.
+  std::uint32_t slotNo;
+  if (!free_.empty()) {
+    slotNo = free_.back();
+    free_.pop_back();
+  } else {
+    slotNo = static_cast<std::uint32_t>(highWater_++);
+    word(header() + hHighWater).store(highWater_, std::memory_order_release);
   }
-  if (count_ >= capacity_) return false;
-  encode(m, 0, w);
-  std::uint64_t const mask = slotCount_ - 1;
-  std::uint64_t i = homeOf(w, mask);
-  while (loadWord(slot(i) + sMeta) != 0) i = (i + 1) & mask;  // load <= 3/4: a free slot is near
-  w[sCheck] = checkOf(w, sMeta, sCheck, i);
-  writeSlot(i, w);
-  slotOf_.emplace(m.key, i);
-  changed(1);
-  return true;
-}
-
-bool SharedSegment::erase(RouteIntfKey const& key) {
-  auto const it = slotOf_.find(key);
-  if (it == slotOf_.end()) return false;
-  std::uint64_t const zero[kWords] = {};
-  writeSlot(it->second, zero);
-  slotOf_.erase(it);
-  changed(-1);
-  return true;
-}
-
-void SharedSegment::verify(RouteIntfKey const& key, std::uint32_t value) {
-  auto const it = slotOf_.find(key);
-  if (it == slotOf_.end()) return;
   std::uint64_t w[kWords];
-  std::uint64_t const* const s = slot(it->second);
+  encode(m, slotNo, w);
+  writeSlot(slotNo, w);
+  changed(1);
+  return slotNo;
+}
+
+void SharedSegment::rewrite(std::uint32_t slotNo, Membership const& m) {
+  std::uint64_t w[kWords];
+  encode(m, slotNo, w);
+  writeSlot(slotNo, w);
+  changed(0);
+}
+
+void SharedSegment::clear(std::uint32_t slotNo) {
+  std::uint64_t const zero[kWords] = {};
+  writeSlot(slotNo, zero);
+  free_.push_back(slotNo);
+  changed(-1);
+}
+
+void SharedSegment::verify(std::uint32_t slotNo, Membership const& m) {
+  std::uint64_t w[kWords];
+  std::uint64_t const* const s = slot(slotNo);
   for (std::size_t k = 0; k < kWords; ++k) w[k] = s[k];
   std::string why;
-  auto const entry = decode(w, it->second, why);
-  if (why.empty() && entry && entry->key == key && entry->value == value) return;
+  auto const entry = decode(w, slotNo, why);
+  if (why.empty() && entry && *entry == m) return;
   if (why.empty()) why = "holds another entry than the one written";
-  encode(Membership{key, value}, it->second, w);
-  writeSlot(it->second, w);
-  changed(0);
-  throw Corvo::CorruptionDetectedException(slotMessage(name_, it->second, why + ": written again"));
+  rewrite(slotNo, m);
+  throw Corvo::CorruptionDetectedException(slotMessage(name_, slotNo, why + ": written again"));
 }
 
 // ---- reader ----------------------------------------------------------------------------------
@@ -461,7 +471,7 @@ std::vector<Membership> SegmentReader::snapshot() const {
   for (unsigned attempt = 0;; ++attempt) {
     out.clear();
     std::uint64_t const before = generation();
-    for (std::uint64_t i = 0; i < slotCount_; ++i) {
+    for (std::uint64_t i = 0, end = highWater(); i < end; ++i) {
       if (auto m = readSlot(i)) out.push_back(*m);
     }
     if (generation() == before || attempt >= 20) return out;

@@ -8,10 +8,15 @@
 //     magic "MCJOINTB", layout version, slot size (128), capacity in Joins,
 //     slot count (a power of two, at least 4/3 of the capacity), segment
 //     size, and a check word over these; then the live words: generation
-//     (bumped after every change of an entry), entry count and the writer's
-//     process id (0: none).
-//   slots, 128 bytes each, an open-addressing table: an entry goes to the
-//   first free slot from the home slot its key hashes to (linear probing).
+//     (bumped after every change of an entry), entry count, the writer's
+//     process id (0: none) and the high-water mark (no slot at or above it
+//     has ever held an entry: readers scan below it).
+//   slots, `capacity` of them, 128 bytes each. An entry takes the slot freed
+//   last, else the one at the high-water mark: the entries stay packed at
+//   the start of the table, and writes that come in a row go to neighbouring
+//   slots. No search by key:
+//   the writer keeps each entry's slot number with its own copy of the
+//   entry (Status does, in its map); readers scan.
 //   Word 0 is the slot's sequence number (odd while a write is in progress),
 //   word 1 the state, the address families, the interface name's length and
 //   the value, words 2-5 source and group, words 6-13 the interface name
@@ -33,8 +38,8 @@
 //     mid-write, damaged or duplicated is cleared and reported (`damage()`),
 //     never loaded silently wrong. Its Joins are written again by whoever
 //     still wants them.
-//   - Full table: `put` of a new key refuses (returns false) when the segment
-//     holds `capacity` entries; it never drops an entry silently. Status turns
+//   - Full table: `insert` refuses (returns kNoSlot) when the segment holds
+//     `capacity` entries; it never drops an entry silently. Status turns
 //     that into a corruption report and keeps the Join in process until room
 //     frees up (see Status.h).
 //   - Access: the segment is created with mode 0600 (0640 with `groupRead`),
@@ -52,7 +57,7 @@
 //
 // TYPICAL USAGE
 //   auto seg = SharedSegment::open("leaf1-joins", {});      // writer
-//   seg->put(Membership{key, 1}); seg->erase(key);
+//   std::uint32_t slot = seg->insert(Membership{key, 1}); seg->clear(slot);
 //   auto reader = SegmentReader::open("leaf1-joins");       // another process
 //   for (Membership const& m : reader->snapshot()) ...
 #pragma once
@@ -62,7 +67,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "Brim/RouteIntfKey.h"
@@ -84,7 +88,7 @@ inline constexpr std::uint32_t kLayoutVersion = 1;
 inline constexpr std::size_t kSlotBytes = 128;
 inline constexpr std::size_t kHeaderBytes = 128;
 inline constexpr std::uint64_t kMaxCapacity = std::uint64_t{1} << 26;
-// Slots for `capacity` Joins: a power of two with load at most 3/4.
+// Slots for `capacity` Joins (one each).
 std::uint64_t slotCountFor(std::uint64_t capacity);
 }  // namespace Segment
 
@@ -100,6 +104,8 @@ class SegmentMap {
   std::uint64_t slotCount() const noexcept { return slotCount_; }
   std::size_t bytes() const noexcept { return bytes_; }
   std::uint64_t generation() const noexcept;
+  // Slots at and above it have never held an entry: a reader scans below it.
+  std::uint64_t highWater() const noexcept;
   std::uint64_t count() const noexcept;
 
   // The entry of slot `i`, nothing for an empty slot. Raises
@@ -128,9 +134,15 @@ class SharedSegment : public SegmentMap {
   static std::unique_ptr<SharedSegment> open(std::string const& name, SegmentOptions const& options);
   ~SharedSegment();
 
-  // The entries found when the segment was opened, and what was wrong with the
-  // slots that were cleared instead ("slot N: why").
-  std::vector<Membership> const& loaded() const noexcept { return loaded_; }
+  static constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
+  struct Loaded {
+    Membership entry;
+    std::uint32_t slot;
+  };
+
+  // The entries found when the segment was opened, with their slots, and
+  // what was wrong with the slots that were cleared instead ("slot N: why").
+  std::vector<Loaded> const& loaded() const noexcept { return loaded_; }
   std::vector<std::string> const& damage() const noexcept { return damage_; }
   void loadedClear() {
     loaded_.clear();
@@ -138,16 +150,16 @@ class SharedSegment : public SegmentMap {
     damage_.clear();
   }
 
-  // Writes the entry of `m.key` (in place when it has a slot); false when the
-  // key is new and the table is full.
-  bool put(Membership const& m);
-  // Clears the key's slot; false when it has none.
-  bool erase(RouteIntfKey const& key);
-  bool contains(RouteIntfKey const& key) const { return slotOf_.count(key) != 0; }
-  // Checks the key's slot against `value`; raises
-  // Corvo::CorruptionDetectedException when it is damaged, after writing it
-  // again from `value`.
-  void verify(RouteIntfKey const& key, std::uint32_t value);
+  // Writes a new entry into the lowest free slot and returns the slot, or
+  // kNoSlot when the segment is full.
+  std::uint32_t insert(Membership const& m);
+  // Writes `m` over the entry of `slot` (same key, new value).
+  void rewrite(std::uint32_t slot, Membership const& m);
+  // Empties `slot`.
+  void clear(std::uint32_t slot);
+  // Checks `slot` against `m`; raises Corvo::CorruptionDetectedException when
+  // it is damaged or holds anything else, after writing `m` there again.
+  void verify(std::uint32_t slot, Membership const& m);
 
  private:
   SharedSegment() = default;
@@ -155,9 +167,10 @@ class SharedSegment : public SegmentMap {
   void writeSlot(std::uint64_t i, std::uint64_t const (&words)[16]);
   void changed(std::int64_t countDelta);
 
-  std::unordered_map<RouteIntfKey, std::uint64_t> slotOf_;
+  std::vector<std::uint32_t> free_;  // free slots below the high-water mark, next one last
+  std::uint64_t highWater_ = 0;
   std::uint64_t count_ = 0;
-  std::vector<Membership> loaded_;
+  std::vector<Loaded> loaded_;
   std::vector<std::string> damage_;
 };
 

@@ -47,12 +47,15 @@
 //   while (status->membershipIterNext(key, hint)) { ... key is the entry reached ... }
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "Brim/BrimMapBase.h"
 #include "Brim/RouteIntfKey.h"
@@ -64,10 +67,30 @@ namespace Routing::Gmp::Brim {
 
 class Status;
 
+// An entry's value. With a shared segment behind the table it also carries
+// the slot that holds the entry there, which is no part of the value: not
+// compared, not printed (the segment needs no search by key).
+class StatusValue {
+ public:
+  constexpr StatusValue(std::uint32_t value = 0) noexcept : value_(value) {}  // NOLINT: a value
+  constexpr operator std::uint32_t() const noexcept { return value_; }       // NOLINT: reads as one
+  friend constexpr bool operator==(StatusValue a, StatusValue b) noexcept { return a.value_ == b.value_; }
+  template <std::integral I>
+  friend constexpr bool operator==(StatusValue a, I b) noexcept {
+    return std::cmp_equal(a.value_, b);
+  }
+  friend std::ostream& operator<<(std::ostream& os, StatusValue v) { return os << v.value_; }
+
+ private:
+  friend class Status;
+  std::uint32_t value_ = 0;
+  std::uint32_t slot_ = SharedSegment::kNoSlot;
+};
+
 // The table's entries by key (nodes from Vorn::Pool: a Join is written and
 // withdrawn on every membership change).
 using StatusEntries =
-    std::map<RouteIntfKey, std::uint32_t, std::less<>, Vorn::PoolAllocator<std::pair<RouteIntfKey const, std::uint32_t>>>;
+    std::map<RouteIntfKey, StatusValue, std::less<>, Vorn::PoolAllocator<std::pair<RouteIntfKey const, StatusValue>>>;
 
 // The position of a walk, carried from step to step. Besides saying whether the
 // walk has started, it holds the entry the previous step reached, so that the
@@ -157,6 +180,8 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   mutable std::uint64_t reachedErasures_ = 0;
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
+  // Segment writes of an entry whose node `it` is.
+  void segmentInsert(Entries::iterator it);
   std::unique_ptr<SharedSegment> segment_;
   std::set<RouteIntfKey> overflow_;  // entries the full segment has no slot for
 };
