@@ -6,17 +6,16 @@
 // LAYOUT (version 1, every field little-endian, 8-byte words)
 //   header, 128 bytes:
 //     magic "MCJOINTB", layout version, slot size (128), capacity in Joins,
-//     slot count (a power of two, at least 4/3 of the capacity), segment
-//     size, and a check word over these; then the live words: generation
+//     slot count (= capacity), segment size, and a check word over these; then the live words: generation
 //     (bumped after every change of an entry), entry count, the writer's
 //     process id (0: none) and the high-water mark (no slot at or above it
 //     has ever held an entry: readers scan below it).
 //   slots, `capacity` of them, 128 bytes each. An entry takes the slot freed
 //   last, else the one at the high-water mark: the entries stay packed at
 //   the start of the table, and writes that come in a row go to neighbouring
-//   slots. No search by key:
-//   the writer keeps each entry's slot number with its own copy of the
-//   entry (Status does, in its map); readers scan.
+//   slots. Nothing searches the segment by key: the writer keeps each
+//   entry's slot number with its own copy of the entry (Status does, in its
+//   map); readers scan.
 //   Word 0 is the slot's sequence number (odd while a write is in progress),
 //   word 1 the state, the address families, the interface name's length and
 //   the value, words 2-5 source and group, words 6-13 the interface name
