@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "SharedTable.h"
 #include "Show.h"
 #include "Text.h"
 
@@ -36,7 +37,7 @@ Vorn::Ptr<VlanMembershipJoin> newVlan(MembershipPath const& path) {
 }
 
 std::string statusText(MembershipPath const& path) {
-  return std::string(sideName(path.side)) + " status " + quoted(path.name);
+  return std::string(sideName(path.side)) + " status " + Mcinject::quoted(path.name);
 }
 
 }  // namespace
@@ -47,11 +48,13 @@ World::World()
       tunnel_(Routing::Multicast::IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs(
           Routing::Multicast::stringValue(Routing::Multicast::IpTunnelGroupStatusType::irbRemote))),
       irb_(Irb::Multicast::McastIrbStatus::mcastIrbStatusIs()),
-      gmp_(Routing::Gmp::Brim::Status::statusIs()) {}
+      gmp_(gmpStatusForWorld()) {}
 
 World::~World() {
   // The path's teardown withdraws its Joins and may cancel scheduled work:
-  // it goes while every input it holds still exists.
+  // it goes while every input it holds still exists. A shared table keeps
+  // the Joins it holds now, as an agent that ends leaves them.
+  gmpStatusReleased(*gmp_);
   path_.reset();
 }
 
@@ -227,7 +230,7 @@ std::uint32_t World::corruptions(Table table) const {
 std::optional<std::string> World::pathProblem(Start const&) const {
   if (path_) {
     std::string running = path_->kind() == PathKind::l3
-                              ? "the L3 path (on local status " + quoted(path_->localName()) + ")"
+                              ? "the L3 path (on local status " + Mcinject::quoted(path_->localName()) + ")"
                               : std::string("the VPN path");
     return running + " is already running; stop it first";
   }

@@ -16,6 +16,7 @@
 #include "OutputPath.h"
 #include "Parser.h"
 #include "Session.h"
+#include "SharedTable.h"
 #include "Text.h"
 #include "Vorn/Trace.h"
 
@@ -127,6 +128,7 @@ int run(int argc, char** argv) {
   std::string flitToPrint;
   CLI::App* flitCommand = app.add_subcommand("flit", "print a Flit trace file (written with --flit) as text");
   flitCommand->add_option("FILE", flitToPrint, "the trace file")->required();
+  SharedTableCli sharedTable(app);  // --table and the shared segment subcommands
 
   try {
     app.parse(argc, argv);
@@ -135,6 +137,7 @@ int run(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitBadInput;
   }
 
+  if (auto const status = sharedTable.run(std::cout, std::cerr)) return *status;
   if (flitCommand->parsed()) {
     std::string error;
     if (!Flit::printFile(flitToPrint, std::cout, error)) {
@@ -180,6 +183,7 @@ int run(int argc, char** argv) {
     }
     Flit::defaultFileIs(std::move(file));
   }
+  if (int const prepared = sharedTable.prepare(std::cerr)) return prepared;
 
   int status;
   if (!commands.empty()) {

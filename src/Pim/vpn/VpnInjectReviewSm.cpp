@@ -4,6 +4,8 @@
 #include <set>
 #include <utility>
 
+#include "Corvo/Exception.h"
+#include "Dyad/Dyad.h"
 #include "Flit/Flit.h"
 #include "Pim/join/JoinKey.h"
 #include "Pim/join/Trace.h"
@@ -221,6 +223,34 @@ void VpnInjectReviewSm::walkFinishedNotification() {
             "virtual void Irb::Multicast::Egress::VpnInjectReviewSm::walkFinishedNotification()");
   bookmark_ = OverlayVlanGroup();
   ++walks_;
+  if (!staleCleaned_) staleCleanup();
+}
+
+void VpnInjectReviewSm::staleCleanup() {
+  staleCleaned_ = true;
+  auto const* writer = underlayInjectDedupTable_ ? dynamic_cast<MembershipDedupedLifetimeNotifiee const*>(
+                                                       underlayInjectDedupTable_->lifetimeNotifiee().ptr())
+                                                 : nullptr;
+  Vorn::Ptr<Routing::Gmp::Brim::Status> const status = writer ? writer->gmpStatus() : nullptr;
+  if (!status) return;
+  static Flit::Statement statement(
+      "void Irb::Multicast::Egress::VpnInjectReviewSm::staleCleanup():  Cleaning up stale underlayRoute %s, %s, %s");
+  Routing::Gmp::Brim::RouteIntfKey key;
+  Routing::Gmp::Brim::IterHint hint;
+  try {
+    while (status->membershipIterNext(key, hint)) {
+      if (underlayInjectDedupTable_->lookup(key)) continue;  // wanted
+      if (Dyad::active(vpnInjectSmTrace(), 7)) {
+        std::array<Flit::Arg, 3> const args{Dyad::addressArg(key.source()), Dyad::addressArg(key.group()),
+                                            Flit::Arg::string(key.intf().stringValue())};
+        Dyad::statement(statement, vpnInjectSmTrace(), 7, kVpnInjectSmFile, 288, "staleCleanup", args);
+      }
+      status->membershipDel(key);
+      ++staleRemoved_;
+    }
+  } catch (Corvo::CorruptionDetectedException const& e) {
+    status->doCorruptionDetected(e.msg());
+  }
 }
 
 void VpnInjectReviewSm::traceEvent(Keel::WalkSmBase::TraceEvent event) const {

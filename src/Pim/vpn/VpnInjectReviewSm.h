@@ -35,6 +35,9 @@
 //     the routes that differ. Turning the flag false leaves no handle held.
 //   - Teardown releases every handle; Joins shared through the dedup table
 //     stay while another holder keeps them.
+//   - Once the first walk after construction has completed, every entry of
+//     the status table that no handle stands for is removed (the table may
+//     outlive the agent); wanted entries are never deleted and rewritten.
 //
 // WARNING
 //   Single event thread: notifications and walk slices never overlap. The
@@ -157,6 +160,8 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   std::uint64_t walks() const noexcept { return walks_; }
   std::uint64_t slices() const noexcept { return slices_; }
   std::uint64_t itemsReviewed() const noexcept { return itemsReviewed_; }
+  // Entries the start-up cleanup removed.
+  std::uint64_t staleRemoved() const noexcept { return staleRemoved_; }
 
   // The two review steps of the walk.
   void reviewVlanGroup(OverlayVlanGroup const& vlanGroup);
@@ -181,6 +186,13 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   // handleInitialized; `keysQueued`: every mapped key is known to be in the
   // change set already (the constructor's reactors queued them).
   void initialize(bool keysQueued);
+  // Start-up cleanup, once the first walk after construction has completed:
+  // removes every entry of the Join writer's status table whose key the dedup
+  // table holds no handle for (the table may outlive the agent: entries no
+  // input wants would stay forever). Wanted entries are left as they are. A
+  // corruption raised by the walk goes to the table's doCorruptionDetected and
+  // ends it. One path writes a table at a time.
+  void staleCleanup();
   // Keeps vlanWide_ in line for `key` (a no-op for a specific group).
   void vlanWideIs(OverlayVlanGroup const& key, VlanToMulticastGroup* reactor);
 
@@ -200,7 +212,9 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   std::uint64_t walks_ = 0;
   std::uint64_t slices_ = 0;
   std::uint64_t itemsReviewed_ = 0;
+  std::uint64_t staleRemoved_ = 0;
   bool initialized_ = false;
+  bool staleCleaned_ = false;
 };
 
 // Mirrors the status's mappings into the reviewer's per-mapping reactors.

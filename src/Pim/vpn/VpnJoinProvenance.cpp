@@ -71,6 +71,7 @@ InjectCounters VpnInjectSm::counters() const {
     c.walks = reviewer->walks();
     c.slices = reviewer->slices();
     c.itemsReviewed = reviewer->itemsReviewed();
+    c.staleRemoved = reviewer->staleRemoved();
   }
   if (auto const* status = underlayGmpStatus_.ptr()) c.corruptionsReported += status->corruptionsDetected();
   if (auto const irb = mcastIrbStatus()) c.corruptionsReported += irb->vlanToSbdTable().corruptionsDetected();

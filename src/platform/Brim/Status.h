@@ -25,6 +25,23 @@
 //   others'. The call counters are for observability only (tools and tests:
 //   e.g. that a wanted entry was never deleted and rewritten).
 //
+// BACKINGS
+//   `statusIs()` makes an in-process table (the default). `statusIs(name)`
+//   backs it with the shared-memory segment `name` as well (SharedSegment.h):
+//   other processes read the Joins there, and the table outlives the process.
+//   The in-process map stays the walk's ordered index and this process's
+//   copy; every write and removal goes through to the segment before
+//   observers hear of it. Opening loads the segment's entries (no observer
+//   sees them arrive) and reports each slot it had to clear (left mid-write by
+//   a writer that died, or damaged) through `doCorruptionDetected`. A walk
+//   step checks the slot of the entry it reaches: a damaged slot raises
+//   Corvo::CorruptionDetectedException, naming the slot and why, and is
+//   written again from this process's copy.
+//   A full segment: a new entry the segment has no room for stays in this
+//   table only, is reported through `doCorruptionDetected` ("segment full"),
+//   counted in `segmentOverflow()`, and goes into the segment as soon as a
+//   removal frees a slot. Nothing is dropped silently.
+//
 // WARNING
 //   Single event thread. A hint may be passed to another table or outlive its
 //   own (its position is then ignored), but not be shared by two walks at once
@@ -35,12 +52,19 @@
 //   while (status->membershipIterNext(key, hint)) { ... key is the entry reached ... }
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <utility>
 
 #include "Brim/BrimMapBase.h"
 #include "Brim/RouteIntfKey.h"
+#include "Brim/SharedSegment.h"
 #include "Vorn/Entity.h"
 #include "Vorn/Pool.h"
 
@@ -48,10 +72,30 @@ namespace Routing::Gmp::Brim {
 
 class Status;
 
+// An entry's value. With a shared segment behind the table it also carries
+// the slot that holds the entry there, which is no part of the value: not
+// compared, not printed (the segment needs no search by key).
+class StatusValue {
+ public:
+  constexpr StatusValue(std::uint32_t value = 0) noexcept : value_(value) {}  // NOLINT: a value
+  constexpr operator std::uint32_t() const noexcept { return value_; }       // NOLINT: reads as one
+  friend constexpr bool operator==(StatusValue a, StatusValue b) noexcept { return a.value_ == b.value_; }
+  template <std::integral I>
+  friend constexpr bool operator==(StatusValue a, I b) noexcept {
+    return std::cmp_equal(a.value_, b);
+  }
+  friend std::ostream& operator<<(std::ostream& os, StatusValue v) { return os << v.value_; }
+
+ private:
+  friend class Status;
+  std::uint32_t value_ = 0;
+  std::uint32_t slot_ = SharedSegment::kNoSlot;
+};
+
 // The table's entries by key (nodes from Vorn::Pool: a Join is written and
 // withdrawn on every membership change).
 using StatusEntries =
-    std::map<RouteIntfKey, std::uint32_t, std::less<>, Vorn::PoolAllocator<std::pair<RouteIntfKey const, std::uint32_t>>>;
+    std::map<RouteIntfKey, StatusValue, std::less<>, Vorn::PoolAllocator<std::pair<RouteIntfKey const, StatusValue>>>;
 
 // The position of a walk, carried from step to step. Besides saying whether the
 // walk has started, it holds the entry the previous step reached, so that the
@@ -77,7 +121,11 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // would be trusted on the other.
   Status(Status const&) = delete;
   Status& operator=(Status const&) = delete;
+  ~Status() override;
   static Vorn::Ptr<Status> statusIs();
+  // A table backed by the shared-memory segment `name`, created when missing
+  // (see BACKINGS). Raises Corvo::Exception when the segment cannot be used.
+  static Vorn::Ptr<Status> statusIs(std::string const& segmentName, SegmentOptions const& options = {});
 
   // Writes the entry; returns true when the key had none (a new entry).
   bool membershipIs(Membership const& m);
@@ -99,6 +147,17 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
 
   // Effective changes so far (see OVERVIEW).
   std::uint64_t epoch() const noexcept { return epoch_; }
+
+  // The shared segment behind the table, or null.
+  SharedSegment const* segment() const noexcept { return segment_.get(); }
+  // Closes the segment, which keeps the entries it holds now; the table goes
+  // on in process only (a host that ends lets its Joins outlive it).
+  void segmentRelease() noexcept {
+    segment_.reset();
+    overflow_.clear();
+  }
+  // Entries the full segment could not take (held here until it has room).
+  std::size_t segmentOverflow() const noexcept { return overflow_.size(); }
 
   std::uint64_t membershipIsCalls() const noexcept { return isCalls_; }
   std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
@@ -130,6 +189,10 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   std::uint64_t epoch_ = 0;
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
+  // Segment writes of an entry whose node `it` is.
+  void segmentInsert(Entries::iterator it);
+  std::unique_ptr<SharedSegment> segment_;
+  std::set<RouteIntfKey> overflow_;  // entries the full segment has no slot for
 };
 
 }  // namespace Routing::Gmp::Brim

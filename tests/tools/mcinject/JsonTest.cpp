@@ -41,7 +41,7 @@ TEST(JsonTest, DocumentsReadBackAsDocumented) {
             "source": "0.0.0.0", "intf": "Ethernet3"}])j"},
       {{"start vpn", "gmp 10.1.1.1 225.0.0.1 Vlan10", "show joins vlan 10 group 225.0.0.1 intf Vlan10 json"}, "/filter",
        R"j({"vlan": 10, "group": "225.0.0.1", "intf": "Vlan10"})j"},
-      {{"map vlan 12 route 10.0.0.1 225.0.0.12", "gmp * 225.0.0.12 Vlan12", "start vpn", "show joins detail json"},
+      {{"map vlan 12 route 10.0.0.1 225.0.0.12", "start vpn", "gmp * 225.0.0.12 Vlan12", "show joins detail json"},
        "/joins/0",
        R"j({"source": "0.0.0.0", "group": "225.0.0.12", "intf": "Vlan12", "value": 1, "type": "(*,G)", "held": false,
            "adopted": false, "reasons": [], "candidates": [{"mapping": {"vlan": 12, "group": null, "kind": "wholeVlan"},
