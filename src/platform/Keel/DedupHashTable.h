@@ -67,8 +67,8 @@ class DedupHandle : public Vorn::PtrInterface {
  private:
   friend class DedupHashTable;
 
-  // The flag first: it fits in PtrInterface's spare bytes, so a handle is
-  // two words and a pointer before the derived class's key.
+  // The flag first: it fits in PtrInterface's spare bytes, so a handle takes
+  // three words before the derived class's key.
   bool beingDetached_ = false;
   DedupHashTable* table_ = nullptr;  // null when orphaned
 };

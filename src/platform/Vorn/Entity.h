@@ -1,9 +1,9 @@
 // Vorn::Entity — a state entity with an optional parent.
 //
-// Entities are counted objects (Vorn::NotifierBase) that publish state through
-// attributes and notify their observers of every effective change. `parentIs` records the
-// entity that contains this one (not counted: the parent owns the child, never
-// the reverse); `parentIs(nullptr)` detaches it.
+// Entities are counted objects (Vorn::NotifierBase) that publish state
+// through attributes and notify their observers of every effective change.
+// `parentIs` records the entity that contains this one (not counted: the
+// parent owns the child, never the reverse); `parentIs(nullptr)` detaches it.
 //
 // The protected helpers change a keyed collection attribute and notify the
 // observers with the attribute and the key, only when the change is effective
