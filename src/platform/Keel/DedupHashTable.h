@@ -67,8 +67,10 @@ class DedupHandle : public Vorn::PtrInterface {
  private:
   friend class DedupHashTable;
 
-  DedupHashTable* table_ = nullptr;  // null when orphaned
+  // The flag first: it fits in PtrInterface's spare bytes, so a handle takes
+  // three words before the derived class's key.
   bool beingDetached_ = false;
+  DedupHashTable* table_ = nullptr;  // null when orphaned
 };
 
 class DedupHashTableLifeTimeNotifiee : public Vorn::PtrInterface {

@@ -1,9 +1,9 @@
 // Vorn::Entity — a state entity with an optional parent.
 //
-// Entities are PtrInterface objects that publish state through attributes and
-// notify their observers of every effective change. `parentIs` records the
-// entity that contains this one (not counted: the parent owns the child, never
-// the reverse); `parentIs(nullptr)` detaches it.
+// Entities are counted objects (Vorn::NotifierBase) that publish state
+// through attributes and notify their observers of every effective change.
+// `parentIs` records the entity that contains this one (not counted: the
+// parent owns the child, never the reverse); `parentIs(nullptr)` detaches it.
 //
 // The protected helpers change a keyed collection attribute and notify the
 // observers with the attribute and the key, only when the change is effective
@@ -15,12 +15,12 @@
 
 #include "Vorn/Collection.h"
 #include "Vorn/Key.h"
-#include "Vorn/Notifiee.h"
+#include "Vorn/NotifierBase.h"
 #include "Vorn/Ptr.h"
 
 namespace Vorn {
 
-class Entity : public PtrInterface {
+class Entity : public NotifierBase {
  public:
   Entity* parent() const noexcept { return parent_; }
   void parentIs(Entity* parent) noexcept { parent_ = parent; }

@@ -2,8 +2,9 @@
 //
 // OVERVIEW
 //   A reactor derives from PtrInterface::NotifieeConst (usually through the
-//   typed NotifieeConstOf<T>). It holds a counted reference to the entity it
-//   observes (its notifier). `notifierIs` re-points it, `isRegisteredNotifieeIs
+//   typed NotifieeConstOf<T>): a counted object with no observers of its own.
+//   It holds a counted reference to the entity it observes (its notifier, a
+//   Vorn::NotifierBase). `notifierIs` re-points it, `isRegisteredNotifieeIs
 //   (true)` puts it on the notifier's list, `hasNotificationActiveIs` switches
 //   delivery. Every effective change of the notifier calls
 //   `onAttribute(attribute, key)` synchronously, before the mutator returns.
@@ -21,11 +22,8 @@
 //     registers a new one (which does not see the change being delivered), or
 //     drops the last reference to the entity or to itself, mid-delivery.
 //     Deliveries nest (a handler may change the entity again).
-//   - Observing costs no allocation while an entity has one observer; the
-//     list for two or more is freed once it is no longer needed, so an entity
-//     keeps nothing on the heap after its observers have gone.
-//   - An entity must not be destroyed while one of its deliveries runs
-//     (asserted); notify() holds it alive when it is owned through a Ptr.
+//   - The order and nesting of deliveries are the notifier's: see
+//     Vorn/NotifierBase.h.
 //
 // WARNING
 //   Single event thread: delivery and registration are not synchronised.
@@ -37,37 +35,13 @@
 //   r->notifierIs(join); r->isRegisteredNotifieeIs(true); r->hasNotificationActiveIs(true);
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include <type_traits>
 
 #include "Vorn/Key.h"
+#include "Vorn/NotifierBase.h"
 #include "Vorn/Ptr.h"
 
 namespace Vorn {
-
-// The observers of an object that has two or more. The object owns it (see
-// PtrInterface): it creates the list when a second observer registers and
-// frees it once fewer than two are left and no delivery of the object runs.
-// Removal during a delivery leaves a hole, compacted once the outermost
-// delivery of the object returns.
-class NotifieeList {
- public:
-  void add(PtrInterface::NotifieeConst* n);
-  // Takes `n` off. While `delivering`, its slot becomes a hole.
-  void remove(PtrInterface::NotifieeConst* n, bool delivering);
-  // Calls every live, active, unmarked observer present when it starts.
-  void deliver(AttributeId attribute, Key const& key);
-  void compact();
-  bool empty() const noexcept { return live_ == 0; }
-  std::size_t size() const noexcept { return live_; }
-  // The first observer still on the list (null if none).
-  PtrInterface::NotifieeConst* first() const noexcept;
-
- private:
-  std::vector<PtrInterface::NotifieeConst*> list_;
-  std::uint32_t live_ = 0;
-  bool holes_ = false;
-};
 
 class PtrInterface::NotifieeConst : public PtrInterface {
  public:
@@ -75,7 +49,7 @@ class PtrInterface::NotifieeConst : public PtrInterface {
   NotifieeConst(NotifieeConst const&) = delete;
   ~NotifieeConst() override;
 
-  PtrInterface const* notifierBase() const noexcept { return notifier_.ptr(); }
+  NotifierBase const* notifierBase() const noexcept { return notifier_.ptr(); }
 
   // Puts the reactor on its notifier's list (now and after every re-point),
   // or takes it off.
@@ -97,18 +71,22 @@ class PtrInterface::NotifieeConst : public PtrInterface {
 
  protected:
   // Re-points the reactor, keeping its registration state. Runs no handler.
-  void notifierBaseIs(Ptr<PtrInterface const> const& notifier);
+  void notifierBaseIs(Ptr<NotifierBase const> const& notifier);
   void zombieIs(bool zombie) noexcept { zombie_ = zombie; }
 
  private:
   void attach();
   void detach();
 
-  Ptr<PtrInterface const> notifier_;
+  // The flags first: they fit in PtrInterface's spare bytes.
   bool registered_ = false;
   bool zombie_ = false;
   bool onList_ = false;
+  Ptr<NotifierBase const> notifier_;
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(PtrInterface::NotifieeConst) == sizeof(PtrInterface) + sizeof(void*),
+              "a reactor is its count and its notifier");
 
 using NotifieeConst = PtrInterface::NotifieeConst;
 
@@ -126,7 +104,8 @@ class NotifieeConstOf : public PtrInterface::NotifieeConst {
   // Re-points the reactor to another entity (null detaches). Subclasses that
   // must react to a re-point override this and call the base.
   virtual void notifierIs(Ptr<T const> const& notifier) {
-    notifierBaseIs(Ptr<PtrInterface const>(notifier));
+    static_assert(std::is_base_of_v<NotifierBase, T>, "a reactor observes a Vorn::NotifierBase");
+    notifierBaseIs(Ptr<NotifierBase const>(notifier));
   }
 };
 

@@ -1,10 +1,13 @@
 // Vorn::PtrInterface and Vorn::Ptr<T> — intrusive reference counting.
 //
 // OVERVIEW
-//   Every entity, state machine and reactor derives from PtrInterface and is
-//   held through Ptr<T>. The count lives in the object; copying an object does
-//   not copy its count; assignment of the base is deleted. When the last Ptr
-//   goes, `zeroReferencesIs()` runs (by default: delete this).
+//   Every entity, state machine, reactor and shared handle derives from
+//   PtrInterface and is held through Ptr<T>. The count lives in the object;
+//   copying an object does not copy its count; assignment of the base is
+//   deleted. When the last Ptr goes, `zeroReferencesIs()` runs (by default:
+//   delete this). PtrInterface is the count and nothing else an object may not
+//   need: objects that others observe derive from Vorn::NotifierBase, which adds
+//   the observer storage (Vorn/NotifierBase.h).
 //
 // GUARANTEES
 //   - Ptr<T const> can hold and release a const object (the count is mutable).
@@ -14,10 +17,9 @@
 //     zombie step, say) does not delete it a second time.
 //   - Counts are plain by default; `threadSafePtrIs(true)` switches every count
 //     in the process to atomic operations (set it before any Ptr exists).
-//   - The object carries its observers in one word: nothing while it has none,
-//     the observer itself while it has one, a heap NotifieeList from the second
-//     on (freed again once fewer than two are left and no delivery runs).
-//     sizeof(PtrInterface) is three pointers on 64-bit targets.
+//   - sizeof(PtrInterface) is two pointers on 64-bit targets, and the last
+//     three bytes of the second are free: a derived class whose first members
+//     are small (flags, a 16-bit counter) gets them at no extra size.
 //
 // WARNING
 //   Objects with a zero count that were never held by a Ptr (constructed on the
@@ -41,16 +43,14 @@
 
 namespace Vorn {
 
-class NotifieeList;
-class Key;
-using AttributeId = std::uint32_t;
-
 class PtrInterface {
  public:
+  // The base of reactors: a counted object that observes one Vorn::NotifierBase
+  // (Vorn/Notifiee.h).
   class NotifieeConst;
 
   PtrInterface() noexcept = default;
-  // Copying an object never copies its count or its observers.
+  // Copying an object never copies its count.
   PtrInterface(PtrInterface const&) noexcept {}
   PtrInterface& operator=(PtrInterface const&) = delete;
   virtual ~PtrInterface();
@@ -93,15 +93,6 @@ class PtrInterface {
   // The framework's type name of the object, for traces and errors.
   virtual char const* fwkType() const { return "Vorn::PtrInterface"; }
 
-  // Number of observers registered on this object.
-  std::size_t notifieeCount() const noexcept;
-  // The heap list of observers: present only while two or more are registered,
-  // or while a delivery that saw two or more is still running. Null otherwise
-  // (no observer, or the one observer kept inline).
-  NotifieeList* notifieeList() const noexcept {
-    return (observers_ & kListTag) ? reinterpret_cast<NotifieeList*>(observers_ & ~kListTag) : nullptr;
-  }
-
   static void threadSafePtrIs(bool on) noexcept { threadSafe_ = on; }
   static bool threadSafePtr() noexcept { return threadSafe_; }
 
@@ -109,35 +100,15 @@ class PtrInterface {
   // Runs when the last counted reference is released. Default: delete this.
   virtual void zeroReferencesIs() const;
 
-  // Delivers a change of `attribute` (with `key`, absent for scalars) to every
-  // registered, active observer, synchronously, if this object's notification
-  // is on. Safe against observers that detach themselves or others, or that
-  // release this object, during delivery.
-  void notify(AttributeId attribute, Key const& key) const;
-
  private:
-  friend class NotifieeConst;
   static constexpr std::uint32_t kBeingDestroyed = 0x80000000u;
-  // Low bit of observers_: set when the word holds a NotifieeList*, clear when
-  // it holds the single observer's NotifieeConst* (both are 8-aligned).
-  static constexpr std::uintptr_t kListTag = 1;
   static inline bool threadSafe_ = false;
-
-  void observerAdd(NotifieeConst* n) const;
-  void observerDel(NotifieeConst* n) const;
-  // Outside any delivery: drops holes, and gives back a list that has fewer
-  // than two observers left.
-  void observersTidy() const noexcept;
 
   mutable std::uint32_t refs_ = 0;
   bool notificationActive_ = false;
-  // Deliveries of this object's changes now running (nested ones counted).
-  mutable std::uint16_t deliveries_ = 0;
-  // 0, a NotifieeConst* (one observer) or a NotifieeList* | kListTag.
-  mutable std::uintptr_t observers_ = 0;
 };
 
-static_assert(sizeof(PtrInterface) == 2 * sizeof(void*) + 8, "the observer word must not grow PtrInterface");
+static_assert(sizeof(void*) != 8 || sizeof(PtrInterface) == 16, "PtrInterface is the vtable pointer and one word");
 
 template <class T>
 class Ptr {

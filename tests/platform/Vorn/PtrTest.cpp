@@ -98,7 +98,7 @@ TEST_F(PtrTest, AssigningFromAMemberOfTheReleasedObjectIsSafe) {
 }
 
 TEST_F(PtrTest, CopyingAnObjectCopiesNeitherItsCountNorItsObservers) {
-  struct Observed : Counted {};
+  struct Observed : Vorn::NotifierBase {};
   struct Watcher : Vorn::NotifieeConstOf<Observed> {};
   Vorn::Ptr<Observed> a = Vorn::make<Observed>();
   Vorn::Ptr<Observed> keep = a;
