@@ -400,10 +400,11 @@ void VpnMemory(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(L3Startup)->Arg(4096)->Arg(16384)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(L3Startup)->Arg(4096)->Arg(16384)->Arg(65536)->Arg(131072)->Arg(262144)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(L3StartupStale)->Arg(4096)->Arg(16384)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-#define MCINJECT_LEAF_SIZES Args({4096, 64})->Args({16384, 64})->Args({65536, 64})->Args({65536, 512})
+#define MCINJECT_LEAF_SIZES \
+  Args({4096, 64})->Args({16384, 64})->Args({65536, 64})->Args({65536, 512})->Args({131072, 64})->Args({262144, 64})
 BENCHMARK(VpnConvergence)->MCINJECT_LEAF_SIZES->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(VpnChurnSingle)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);
 BENCHMARK(VpnChurnBurst)->MCINJECT_LEAF_SIZES->Unit(benchmark::kMicrosecond);

@@ -1,7 +1,8 @@
 // Inputs of a data-center leaf at a given scale, built for the benchmarks.
 //
 // A Leaf of N overlay mappings spreads them over V = min(4094, max(1, N/16))
-// VLANs (1..V), about 16 groups a VLAN: mapping i is VLAN 1 + i % V with group
+// VLANs (1..V), about 16 groups a VLAN (past 64K mappings the VLANs are used
+// up and each VLAN takes more groups): mapping i is VLAN 1 + i % V with group
 // 239.1.x.y numbered i / V inside its VLAN, and carries one underlay route
 // (10.0.0.1, 225.0.0.0 + i). Every VLAN used also gets a whole-VLAN mapping
 // (group of no family) with the route (10.0.0.1, 226.0.0.0 + VLAN). So the

@@ -54,6 +54,23 @@ IpGenAddr const& VornGroupMembership::SourceKey::operator()(VornSourceMembership
   return join ? join->sourceAddr() : kNoAddr;
 }
 
+// ---- the SBD VLAN read --------------------------------------------------------------
+
+std::optional<Bridging::VlanId> sbdVlanOf(McastIrbStatus const* irb, VlanId vlanId, bool* clean) {
+  if (clean) *clean = true;
+  if (!irb) return std::nullopt;
+  VlanToSbd entry{};
+  try {
+    entry = irb->vlanToSbd(vlanId);
+  } catch (Corvo::Exception const& e) {
+    irb->vlanToSbdTable().doCorruptionDetected(e.msg());
+    entry = VlanToSbd{};
+    if (clean) *clean = false;
+  }
+  if (entry == VlanToSbd{}) return std::nullopt;
+  return entry.sbdVlan;
+}
+
 // ---- LocalMembershipChangeSm -----------------------------------------------------
 
 Vorn::Ptr<LocalMembershipChangeSm> LocalMembershipChangeSm::LocalMembershipChangeSmIs(

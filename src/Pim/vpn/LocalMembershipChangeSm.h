@@ -70,6 +70,13 @@
 
 namespace Irb::Multicast::Egress {
 
+// The SBD VLAN that serves `vlanId` per the IRB status's `vlanToSbd` table,
+// if any: the one place the trackers read it. Without an IRB status no VLAN
+// has one. A damaged read is reported to the table's doCorruptionDetected and
+// read as "none"; `clean` (if given) tells whether the read was free of
+// corruption.
+std::optional<Bridging::VlanId> sbdVlanOf(McastIrbStatus const* irb, Bridging::VlanId vlanId, bool* clean = nullptr);
+
 // ---- LocalMembershipChangeSm -----------------------------------------------------
 
 class LocalMembershipChangeSm : public Vorn::PtrInterface {

@@ -62,21 +62,6 @@ bool peerGroupJoined(GroupMembershipJoin const& group) noexcept {
   return false;
 }
 
-std::optional<VlanId> sbdVlanOf(McastIrbStatus const* irb, VlanId vlanId, bool* clean) {
-  if (clean) *clean = true;
-  if (!irb) return std::nullopt;
-  VlanToSbd entry{};
-  try {
-    entry = irb->vlanToSbd(vlanId);
-  } catch (Corvo::Exception const& e) {
-    irb->vlanToSbdTable().doCorruptionDetected(e.msg());
-    entry = VlanToSbd{};
-    if (clean) *clean = false;
-  }
-  if (entry == VlanToSbd{}) return std::nullopt;
-  return entry.sbdVlan;
-}
-
 // ---- MembershipJoinStatusColl -------------------------------------------------
 
 MembershipJoinStatusColl::~MembershipJoinStatusColl() {

@@ -10,7 +10,6 @@
 //     interface other than a multicast tunnel interface (`isNonTunnelIntf`);
 //   - the reviewer's verdict (`groupWanted`, `vlanWanted`) also asks the VLANs
 //     an SBD VLAN serves, when the VLAN itself is one;
-//   - `sbdVlanOf` reads which SBD VLAN serves a VLAN (the trackers' side).
 //
 // GUARANTEES
 //   - Mutators notify only on an effective change.
@@ -128,9 +127,4 @@ bool sameNonTunnelInterfaces(Gmp::SourceMembershipJoin const* a, Gmp::SourceMemb
 // that counts.
 bool peerGroupJoined(Gmp::GroupMembershipJoin const& group) noexcept;
 
-// The SBD VLAN that serves `vlanId` per the IRB status's `vlanToSbd` table,
-// if any. Without an IRB status no VLAN has one. A damaged read is reported
-// to the table's doCorruptionDetected and read as "none"; `clean` (if given)
-// tells whether the read was free of corruption.
-std::optional<Bridging::VlanId> sbdVlanOf(McastIrbStatus const* irb, Bridging::VlanId vlanId, bool* clean = nullptr);
 }  // namespace Irb::Multicast::Egress
