@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "Brim/RouteIntfKey.h"
+#include "Pim/join/JoinKey.h"
 #include "Vorn/String.h"
 #include "model/Bridging.h"
 #include "model/RoutingTypes.h"
@@ -100,5 +101,42 @@ struct InjectCounters {
 // The VLAN of a Join key's interface ("Vlan10" -> 10), if it is a VLAN
 // interface.
 std::optional<Bridging::VlanId> joinKeyVlan(Routing::Gmp::Brim::RouteIntfKey const& key);
+
+// The provenance of `key` as both paths build it: `held` and `adopted` from
+// the dedup table, then one JoinReason per (mapping reactor, route) of the
+// key's VLAN whose route gives the key. `reactors` is a map ordered by
+// OverlayVlanGroup (VLAN first) of reactor pointers with
+// `vlanToMulticastGroup()`; `judge(reactor, reason)` fills in `wanted`,
+// `evidence` and `missing`. Wanted reasons go to `reasons`, others to
+// `candidates`.
+template <class Dedup, class ReactorMap, class Judge>
+JoinProvenance joinProvenanceOf(Routing::Gmp::Brim::RouteIntfKey const& key, Dedup const* dedup,
+                                ReactorMap const& reactors, Judge judge) {
+  JoinProvenance out;
+  out.key = key;
+  if (dedup) {
+    if (auto const handle = dedup->lookup(key)) {
+      out.held = true;
+      out.adopted = handle->adopted();
+    }
+  }
+  std::optional<Bridging::VlanId> const vlan = joinKeyVlan(key);
+  if (!vlan) return out;
+  for (auto it = reactors.lower_bound(Routing::Multicast::OverlayVlanGroup(*vlan, Wirl::IpGenAddr()));
+       it != reactors.end() && it->first.vlanId() == *vlan; ++it) {
+    auto const mapping = it->second ? it->second->vlanToMulticastGroup() : nullptr;
+    if (!mapping) continue;
+    for (Routing::Multicast::UnderlayRoute const& route : mapping->multicastGroup()) {
+      if (!(joinKey(route, *vlan) == key)) continue;
+      JoinReason reason;
+      reason.mapping = it->first;
+      reason.keyKind = groupKeyKind(it->first.groupAddr());
+      reason.route = route;
+      judge(*it->second, reason);
+      (reason.wanted ? out.reasons : out.candidates).push_back(std::move(reason));
+    }
+  }
+  return out;
+}
 
 }  // namespace Irb::Multicast::Egress

@@ -7,7 +7,6 @@
 namespace Irb::Multicast::Egress {
 
 using Routing::Multicast::OverlayVlanGroup;
-using Routing::Multicast::UnderlayRoute;
 
 void L3InjectSm::smetEvidence(JoinReason& reason) const {
   OverlayVlanGroup const& key = reason.mapping;
@@ -34,40 +33,13 @@ void L3InjectSm::smetEvidence(JoinReason& reason) const {
 }
 
 JoinProvenance L3InjectSm::joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const {
-  JoinProvenance out;
-  out.key = key;
-  if (auto const* dedup = underlayInjectDedupTable_.ptr()) {
-    if (auto const handle = dedup->lookup(key)) {
-      out.held = true;
-      out.adopted = handle->adopted();
-    }
-  }
-  std::optional<Bridging::VlanId> const vlan = joinKeyVlan(key);
-  if (!vlan) return out;
-  // The mappings of the VLAN: keys are ordered VLAN first.
-  auto const& reactors = vornVlanToMulticastGroup_.raw();
-  for (auto it = reactors.lower_bound(OverlayVlanGroup(*vlan, Wirl::IpGenAddr()));
-       it != reactors.end() && it->first.vlanId() == *vlan; ++it) {
-    auto const mapping = it->second ? it->second->vlanToMulticastGroup() : nullptr;
-    if (!mapping) continue;
-    for (UnderlayRoute const& route : mapping->multicastGroup()) {
-      if (!(joinKey(route, *vlan) == key)) continue;
-      JoinReason reason;
-      reason.mapping = it->first;
-      reason.keyKind = groupKeyKind(it->first.groupAddr());
-      reason.route = route;
-      reason.wanted = it->second->smet();
-      smetEvidence(reason);
-      if (reason.wanted) {
-        // A path whose membership status was taken away keeps its Joins:
-        // such a reason has no evidence, and says what is missing.
-        out.reasons.push_back(std::move(reason));
-      } else {
-        out.candidates.push_back(std::move(reason));
-      }
-    }
-  }
-  return out;
+  return joinProvenanceOf(key, underlayInjectDedupTable_.ptr(), vornVlanToMulticastGroup_.raw(),
+                          [this](VornVlanToMulticastGroup const& reactor, JoinReason& reason) {
+                            reason.wanted = reactor.smet();
+                            // A path whose membership status was taken away keeps its
+                            // Joins: such a reason has no evidence and says what is missing.
+                            smetEvidence(reason);
+                          });
 }
 
 InjectCounters L3InjectSm::counters() const {

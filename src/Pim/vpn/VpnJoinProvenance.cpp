@@ -6,51 +6,28 @@
 
 namespace Irb::Multicast::Egress {
 
-using Routing::Multicast::OverlayVlanGroup;
-using Routing::Multicast::UnderlayRoute;
 
 JoinProvenance VpnInjectReviewSm::joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const {
-  JoinProvenance out;
-  out.key = key;
-  if (auto const* dedup = underlayInjectDedupTable_.ptr()) {
-    if (auto const handle = dedup->lookup(key)) {
-      out.held = true;
-      out.adopted = handle->adopted();
-    }
-  }
-  std::optional<Bridging::VlanId> const vlan = joinKeyVlan(key);
-  if (!vlan) return out;
-  auto const& reactors = vornVlanToMulticastGroup_.raw();
-  for (auto it = reactors.lower_bound(OverlayVlanGroup(*vlan, Wirl::IpGenAddr()));
-       it != reactors.end() && it->first.vlanId() == *vlan; ++it) {
-    auto const mapping = it->second ? it->second->vlanToMulticastGroup() : nullptr;
-    if (!mapping) continue;
-    for (UnderlayRoute const& route : mapping->multicastGroup()) {
-      if (!(joinKey(route, *vlan) == key)) continue;
-      JoinReason reason;
-      reason.mapping = it->first;
-      reason.keyKind = groupKeyKind(it->first.groupAddr());
-      reason.route = route;
-      reason.wanted = it->second->overlayMembership();
-      if (membershipJoinStatusColl_) {
-        SbdToVlanStatus const* sbd = sbdToVlanStatus_.ptr();
-        if (isVlanWide(it->first.groupAddr())) {
-          membershipJoinStatusColl_->vlanEvidence(*vlan, sbd, reason.evidence);
-        } else {
-          membershipJoinStatusColl_->groupEvidence(*vlan, it->first.groupAddr(), sbd, reason.evidence);
+  return joinProvenanceOf(
+      key, underlayInjectDedupTable_.ptr(), vornVlanToMulticastGroup_.raw(),
+      [this](VlanToMulticastGroup const& reactor, JoinReason& reason) {
+        reason.wanted = reactor.overlayMembership();
+        if (membershipJoinStatusColl_) {
+          SbdToVlanStatus const* sbd = sbdToVlanStatus_.ptr();
+          if (isVlanWide(reason.mapping.groupAddr())) {
+            membershipJoinStatusColl_->vlanEvidence(reason.mapping.vlanId(), sbd, reason.evidence);
+          } else {
+            membershipJoinStatusColl_->groupEvidence(reason.mapping.vlanId(), reason.mapping.groupAddr(), sbd,
+                                                     reason.evidence);
+          }
         }
-      }
-      if (reason.wanted) {
-        // No evidence: the membership went and the reviewer has not seen it yet.
-        if (reason.evidence.empty()) reason.missing = Missing::member;
-        out.reasons.push_back(std::move(reason));
-      } else {
-        reason.missing = reason.evidence.empty() ? Missing::member : Missing::review;
-        out.candidates.push_back(std::move(reason));
-      }
-    }
-  }
-  return out;
+        if (reason.wanted) {
+          // No evidence: the membership went and the reviewer has not seen it yet.
+          if (reason.evidence.empty()) reason.missing = Missing::member;
+        } else {
+          reason.missing = reason.evidence.empty() ? Missing::member : Missing::review;
+        }
+      });
 }
 
 JoinProvenance VpnInjectSm::joinProvenance(Routing::Gmp::Brim::RouteIntfKey const& key) const {
