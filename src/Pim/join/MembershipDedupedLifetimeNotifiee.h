@@ -36,6 +36,7 @@
 #include "Brim/MembershipDedupTable.h"
 #include "Brim/Status.h"
 #include "Keel/DedupHashTable.h"
+#include "Pim/join/JoinProvenance.h"
 #include "Vorn/Ptr.h"
 
 namespace Irb::Multicast::Egress {
@@ -66,6 +67,12 @@ class MembershipDedupedLifetimeNotifiee : public Keel::DedupHashTableLifeTimeNot
   std::uint64_t membershipDelCalls() const noexcept { return delCalls_; }
   std::uint64_t rewrites() const noexcept { return rewrites_; }
   std::uint64_t breaks() const noexcept { return breaks_; }
+  // The path counters the writer keeps: Joins written, withdrawn, rewritten.
+  void joinCountsInto(InjectCounters& counters) const noexcept {
+    counters.joinsWritten = isCalls_;
+    counters.joinsWithdrawn = delCalls_;
+    counters.joinsRewritten = rewrites_;
+  }
 
   char const* fwkType() const override { return "Irb::Multicast::Egress::MembershipDedupedLifetimeNotifiee"; }
 

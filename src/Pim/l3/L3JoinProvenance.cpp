@@ -44,11 +44,7 @@ JoinProvenance L3InjectSm::joinProvenance(Routing::Gmp::Brim::RouteIntfKey const
 
 InjectCounters L3InjectSm::counters() const {
   InjectCounters c;
-  if (auto const* writer = underlayInjectNotifiee_.ptr()) {
-    c.joinsWritten = writer->membershipIsCalls();
-    c.joinsWithdrawn = writer->membershipDelCalls();
-    c.joinsRewritten = writer->rewrites();
-  }
+  if (auto const* writer = underlayInjectNotifiee_.ptr()) writer->joinCountsInto(c);
   c.staleRemoved = staleRemoved_;
   if (auto const* status = underlayGmpStatus_.ptr()) c.corruptionsReported = status->corruptionsDetected();
   return c;

@@ -39,11 +39,7 @@ JoinProvenance VpnInjectSm::joinProvenance(Routing::Gmp::Brim::RouteIntfKey cons
 
 InjectCounters VpnInjectSm::counters() const {
   InjectCounters c;
-  if (auto const* writer = underlayInjectNotifiee_.ptr()) {
-    c.joinsWritten = writer->membershipIsCalls();
-    c.joinsWithdrawn = writer->membershipDelCalls();
-    c.joinsRewritten = writer->rewrites();
-  }
+  if (auto const* writer = underlayInjectNotifiee_.ptr()) writer->joinCountsInto(c);
   if (auto const* reviewer = vpnInjectReviewSm_.ptr()) {
     c.walks = reviewer->walks();
     c.slices = reviewer->slices();
