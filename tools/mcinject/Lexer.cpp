@@ -7,18 +7,22 @@ bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' ||
 }  // namespace
 
 std::vector<std::string> splitWords(std::string_view line) {
-  // A comment or a newline ends the line's words.
-  std::size_t const end = line.find_first_of("#\n");
-  if (end != std::string_view::npos) line = line.substr(0, end);
+  // One pass: blanks separate words; a comment or a newline ends them. Each
+  // word is made in one piece, not a character at a time.
   std::vector<std::string> words;
+  words.reserve(16);  // a long command line, in one allocation
   std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && isBlank(line[i])) ++i;
-    std::size_t const start = i;
-    while (i < line.size() && !isBlank(line[i])) ++i;
-    // Each word is made in one piece, not a character at a time.
-    if (i > start) words.emplace_back(line.substr(start, i - start));
+  std::size_t start = 0;
+  bool inWord = false;
+  for (; i < line.size(); ++i) {
+    char const c = line[i];
+    if (c == '#' || c == '\n') break;
+    bool const blank = isBlank(c);
+    if (blank && inWord) words.emplace_back(line.substr(start, i - start));
+    if (!blank && !inWord) start = i;
+    inWord = !blank;
   }
+  if (inWord) words.emplace_back(line.substr(start, i - start));
   return words;
 }
 

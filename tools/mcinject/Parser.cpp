@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_map>
 #include <limits>
 
 #include "Keel/TaskScheduler.h"
@@ -670,15 +671,34 @@ std::string joined(std::vector<std::string> const& words, std::size_t n) {
 
 Command parseCommand(std::vector<std::string> const& raw, Dialect dialect) {
   Grammar const& grammar = commandGrammar();
-  Grammar::Resolved const r = grammar.resolve(raw, dialect == Dialect::prompt);
-  std::vector<std::string> const& words = r.words;
+  // Keywords are abbreviated at the prompt only: a file's words stand as
+  // written (resolving them without abbreviations would change nothing).
+  Grammar::Resolved r;
+  if (dialect == Dialect::prompt) r = grammar.resolve(raw, true);
+  std::vector<std::string> const& words = dialect == Dialect::prompt ? r.words : raw;
   if (!r.ambiguous.empty()) {
     std::string const prefix = r.matched ? joined(words, r.matched) + ": " : std::string();
     throw Failure{prefix + "ambiguous " + quoted(words[r.matched]) + " (" + alternativesText(r.ambiguous) + ")"};
   }
-  // The command whose keyword path the line starts with, the longest one.
+  // The command whose keyword path the line starts with, the longest one,
+  // among those whose first keyword is the line's first word.
+  static std::unordered_map<std::string, std::vector<std::size_t>> const byFirstWord = [&grammar] {
+    std::unordered_map<std::string, std::vector<std::size_t>> out;
+    for (std::size_t i = 0; i < grammar.size(); ++i) {
+      if (grammar.path(i).empty()) continue;
+      std::string_view alts = grammar.path(i).front();
+      while (!alts.empty()) {
+        std::size_t const bar = alts.find('|');
+        out[std::string(alts.substr(0, bar))].push_back(i);
+        alts = bar == std::string_view::npos ? std::string_view() : alts.substr(bar + 1);
+      }
+    }
+    return out;
+  }();
+  static std::vector<std::size_t> const kNone;
+  auto const candidates = byFirstWord.find(words.front());
   std::optional<std::size_t> best;
-  for (std::size_t i = 0; i < grammar.size(); ++i) {
+  for (std::size_t const i : candidates == byFirstWord.end() ? kNone : candidates->second) {
     std::size_t const n = grammar.path(i).size();
     if (pathMatches(grammar.path(i), words, n) && (!best || n > grammar.path(*best).size())) best = i;
   }
