@@ -8,18 +8,8 @@ set -u
 mcinject=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/check-lib.sh"
 cd "$work"
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
-# run WANT_STATUS CMD...: runs CMD, output in out/err, checks the status.
-run() {
-  local want=$1
-  shift
-  "$@" >out 2>err
-  local rc=$?
-  [ "$rc" = "$want" ] || { fail "'$*' exited $rc, wanted $want"; cat out err; }
-}
-has() { grep -qF -- "$2" "$1" || { fail "$1 lacks: $2"; cat "$1"; }; }
 
 run 0 "$mcinject" --help
 has out "--trace-file"

@@ -16,17 +16,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/check-lib.sh"
 cd "$work"
-failed=0
-fail() { echo "FAILED: $*"; failed=1; }
-run() {
-  local want=$1
-  shift
-  "$@" >out 2>err
-  local rc=$?
-  [ "$rc" = "$want" ] || { fail "'$*' exited $rc, wanted $want"; cat out err; }
-}
-has() { grep -qF -- "$2" "$1" || { fail "$1 lacks: $2"; cat "$1"; }; }
 # waitfor FILE TEXT: up to 20 s for TEXT to show up in FILE.
 waitfor() {
   for _ in $(seq 200); do grep -qF -- "$2" "$1" && return 0; sleep 0.1; done
