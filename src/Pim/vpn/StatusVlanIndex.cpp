@@ -1,7 +1,6 @@
 #include "Pim/vpn/StatusVlanIndex.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace Irb::Multicast::Egress {
 
@@ -42,16 +41,15 @@ void StatusVlanIndex::statusDel(MembershipJoinStatus const* status) {
   observer->ownerIs(nullptr);
   // Every list is searched, not only the status's current VLANs: changes it
   // made with notification off must not leave an entry naming it behind.
-  for (auto listIt = byVlan_.begin(); listIt != byVlan_.end();) {
-    std::erase_if(listIt->second, [status](Entry const& e) { return e.status == status; });
-    listIt = listIt->second.empty() ? byVlan_.erase(listIt) : std::next(listIt);
+  for (std::vector<Entry>& entries : byVlan_) {
+    std::erase_if(entries, [status](Entry const& e) { return e.status == status; });
   }
 }
 
 std::span<StatusVlanIndex::Entry const> StatusVlanIndex::vlan(VlanId vlanId) const noexcept {
-  auto it = byVlan_.find(vlanId.value());
-  if (it == byVlan_.end()) return {};
-  return it->second;
+  std::size_t const v = vlanId.value();
+  if (v >= byVlan_.size()) return {};
+  return byVlan_[v];
 }
 
 void StatusVlanIndex::vlanChanged(MembershipJoinStatus const& status, VlanId vlanId) {
@@ -60,7 +58,9 @@ void StatusVlanIndex::vlanChanged(MembershipJoinStatus const& status, VlanId vla
     entryDel(&status, vlanId);
     return;
   }
-  std::vector<Entry>& entries = byVlan_[vlanId.value()];
+  std::size_t const v = vlanId.value();
+  if (v >= byVlan_.size()) byVlan_.resize(v + 1);
+  std::vector<Entry>& entries = byVlan_[v];
   auto at = std::find_if(entries.begin(), entries.end(), [&](Entry const& e) { return e.status == &status; });
   if (at != entries.end()) {
     at->vlan = std::move(vlan);  // the same VLAN id under another object
@@ -72,11 +72,11 @@ void StatusVlanIndex::vlanChanged(MembershipJoinStatus const& status, VlanId vla
 }
 
 void StatusVlanIndex::entryDel(MembershipJoinStatus const* status, VlanId vlanId) {
-  auto it = byVlan_.find(vlanId.value());
-  if (it == byVlan_.end()) return;
-  std::vector<Entry>& entries = it->second;
+  std::size_t const v = vlanId.value();
+  if (v >= byVlan_.size()) return;
+  std::vector<Entry>& entries = byVlan_[v];
   std::erase_if(entries, [&](Entry const& e) { return e.status == status; });
-  if (entries.empty()) byVlan_.erase(it);
+  if (entries.empty()) entries.shrink_to_fit();
 }
 
 }  // namespace Irb::Multicast::Egress

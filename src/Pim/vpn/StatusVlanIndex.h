@@ -78,7 +78,9 @@ class StatusVlanIndex {
   void vlanChanged(Gmp::MembershipJoinStatus const& status, Bridging::VlanId vlanId);
   void entryDel(Gmp::MembershipJoinStatus const* status, Bridging::VlanId vlanId);
 
-  std::unordered_map<std::uint16_t, std::vector<Entry>> byVlan_;
+  // Indexed by VLAN number (grown to the largest one seen): a query is one
+  // array read, with no hash chain to follow.
+  std::vector<std::vector<Entry>> byVlan_;
   std::unordered_map<Gmp::MembershipJoinStatus const*, Vorn::Ptr<VornStatus>> observers_;
 };
 

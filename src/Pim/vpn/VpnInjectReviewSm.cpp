@@ -1,7 +1,6 @@
 #include "Pim/vpn/VpnInjectReviewSm.h"
 
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "Corvo/Exception.h"
@@ -113,13 +112,11 @@ void VpnInjectReviewSm::vlanWideIs(OverlayVlanGroup const& key, VlanToMulticastG
   auto const family = static_cast<std::size_t>(key.groupAddr().af());
   std::uint16_t const vlan = key.vlanId().value();
   if (reactor) {
+    if (vlan >= vlanWide_.size()) vlanWide_.resize(std::size_t{vlan} + 1);
     vlanWide_[vlan][family] = reactor;
     return;
   }
-  auto it = vlanWide_.find(vlan);
-  if (it == vlanWide_.end()) return;
-  it->second[family] = nullptr;
-  if (it->second == VlanWide{}) vlanWide_.erase(it);
+  if (vlan < vlanWide_.size()) vlanWide_[vlan][family] = nullptr;
 }
 
 Vorn::Ptr<VpnInjectReviewSm::Mapping const> VpnInjectReviewSm::vlanToMulticastGroupDel(OverlayVlanGroup const& key) {
@@ -165,13 +162,13 @@ void VpnInjectReviewSm::reviewVlan(VlanId vlanId) {
   VPN_TRACE(8, 208, "reviewVlan", "reviewVlan" << "(" << vlanId << ")");
   // Every key of the VLAN whose group is not specific stands for the whole
   // VLAN: the family-less one and both wildcards get the VLAN's verdict.
-  auto const wide = vlanWide_.find(vlanId.value());
-  if (wide == vlanWide_.end()) {
+  std::size_t const v = vlanId.value();
+  if (v >= vlanWide_.size() || vlanWide_[v] == VlanWide{}) {
     VPN_TRACE(9, 213, "reviewVlan", "No VlanToMulticastGroup" << OverlayVlanGroup(vlanId, IpGenAddr()));
     return;
   }
   // Held: a verdict may release a reactor of this VLAN.
-  Vorn::Ptr<VlanToMulticastGroup> const reactors[] = {wide->second[0], wide->second[1], wide->second[2]};
+  Vorn::Ptr<VlanToMulticastGroup> const reactors[] = {vlanWide_[v][0], vlanWide_[v][1], vlanWide_[v][2]};
   bool const active = membershipJoinStatusColl_ && membershipJoinStatusColl_->vlanWanted(vlanId, sbdToVlanStatus_.ptr());
   for (auto const& reactor : reactors) {
     if (reactor) reactor->overlayMembershipIs(active);
@@ -185,7 +182,24 @@ Keel::WalkRet VpnInjectReviewSm::walk() {
                 << ": " << (cs ? cs->vlanGroup().size() : 0) << " items");
   if (!cs) return Keel::WalkRet{false, 0};
 
-  std::set<VlanId, std::less<>, Vorn::PoolAllocator<VlanId>> reviewedVlans;  // this call only
+  // The VLANs reviewed by this call: marked in reviewedBits_, unmarked when
+  // the call ends (however it ends).
+  if (reviewedBits_.empty()) reviewedBits_.resize((std::size_t{1} << 16) / 64);
+  struct Unmark {
+    VpnInjectReviewSm* sm;
+    ~Unmark() {
+      for (std::uint16_t const v : sm->reviewedList_) sm->reviewedBits_[v / 64] = 0;
+      sm->reviewedList_.clear();
+    }
+  } const unmark{this};
+  auto firstReview = [this](VlanId vlan) {
+    std::uint16_t const v = vlan.value();
+    std::uint64_t const bit = std::uint64_t{1} << (v % 64);
+    if (reviewedBits_[v / 64] & bit) return false;
+    reviewedBits_[v / 64] |= bit;
+    reviewedList_.push_back(v);
+    return true;
+  };
   // Keys come VLAN by VLAN: most of them belong to the VLAN reviewed last.
   std::optional<VlanId> lastReviewed;
   std::uint32_t processed = 0;
@@ -195,7 +209,7 @@ Keel::WalkRet VpnInjectReviewSm::walk() {
   while (it != coll.end()) {
     OverlayVlanGroup const key = *it;
     if (!isVlanWide(key.groupAddr())) reviewVlanGroup(key);
-    if (key.vlanId() != lastReviewed && reviewedVlans.insert(key.vlanId()).second) {
+    if (key.vlanId() != lastReviewed && firstReview(key.vlanId())) {
       lastReviewed = key.vlanId();
       reviewVlan(key.vlanId());
     }

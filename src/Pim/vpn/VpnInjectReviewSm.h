@@ -55,7 +55,7 @@
 
 #include <array>
 #include <cstdint>
-#include <unordered_map>
+#include <vector>
 
 #include "Brim/MembershipDedupTable.h"
 #include "Keel/TaskScheduler.h"
@@ -208,7 +208,12 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   Vorn::Ptr<Routing::Gmp::MembershipDedupTable> underlayInjectDedupTable_;
   OverlayVlanGroup bookmark_;
   VlanToMulticastGroupColl vornVlanToMulticastGroup_;
-  std::unordered_map<std::uint16_t, VlanWide> vlanWide_;
+  // Indexed by VLAN number (grown to the largest one seen).
+  std::vector<VlanWide> vlanWide_;
+  // The VLANs one walk call has reviewed: a bit per VLAN number, and the list
+  // of those set, cleared when the call ends.
+  std::vector<std::uint64_t> reviewedBits_;
+  std::vector<std::uint16_t> reviewedList_;
   std::uint64_t walks_ = 0;
   std::uint64_t slices_ = 0;
   std::uint64_t itemsReviewed_ = 0;

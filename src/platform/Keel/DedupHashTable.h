@@ -40,8 +40,8 @@
 #include <cassert>
 #include <cstddef>
 #include <functional>
-#include <unordered_set>
 
+#include "Vorn/FlatHashIndex.h"
 #include "Vorn/Ptr.h"
 
 namespace Keel {
@@ -126,9 +126,9 @@ class DedupHashTable : public Vorn::PtrInterface {
 // A dedup table whose entries are the handles themselves. HandleT derives
 // from DedupHandle, is constructible from KeyT const& and exposes
 // `KeyT const& key() const`; std::hash<KeyT> hashes the key. The key is
-// stored once, in the handle: the table keeps a set of handle pointers
-// hashed and compared through their keys, and looks a KeyT up directly
-// (heterogeneous lookup), so each entry costs one small node.
+// stored once, in the handle: the table is a flat hash index of handle
+// pointers compared through their keys (Vorn::FlatHashIndex), so an entry
+// costs one 16-byte slot and a lookup one probe plus the handle itself.
 template <class KeyT, class HandleT>
 class DedupHashTableOf : public DedupHashTable {
  public:
@@ -140,16 +140,15 @@ class DedupHashTableOf : public DedupHashTable {
 
   ~DedupHashTableOf() override {
     notificationStop();
-    for (HandleT* handle : entries_) orphan(handle);
+    entries_.forEach([](HandleT* handle) { orphan(handle); });
     entries_.clear();
   }
 
   // The shared handle for `key`, created (and announced) when absent.
   [[nodiscard]] Vorn::Ptr<HandleT const> dedup(KeyT const& key) {
-    auto it = entries_.find(key);
-    if (it != entries_.end()) {
-      assert(!(*it)->beingDetached() && "!beingDetached()");
-      return Vorn::Ptr<HandleT const>(*it);
+    if (HandleT* const* found = entries_.find(key)) {
+      assert(!(*found)->beingDetached() && "!beingDetached()");
+      return Vorn::Ptr<HandleT const>(*found);
     }
     HandleT* handle = new HandleT(key);
     Vorn::Ptr<HandleT const> held(handle);
@@ -167,10 +166,10 @@ class DedupHashTableOf : public DedupHashTable {
 
   // The handle for `key`, or null. Takes no reference.
   HandleT const* lookup(KeyT const& key) const {
-    auto it = entries_.find(key);
-    if (it == entries_.end()) return nullptr;
-    assert(!(*it)->beingDetached() && "!beingDetached()");
-    return *it;
+    HandleT* const* found = entries_.find(key);
+    if (!found) return nullptr;
+    assert(!(*found)->beingDetached() && "!beingDetached()");
+    return *found;
   }
 
   std::size_t size() const noexcept { return entries_.size(); }
@@ -179,29 +178,16 @@ class DedupHashTableOf : public DedupHashTable {
  protected:
   void entryDel(DedupHandle* handle) override {
     auto* h = static_cast<HandleT*>(handle);
-    auto it = entries_.find(h->key());
-    if (it != entries_.end() && *it == h) entries_.erase(it);
+    HandleT* const* found = entries_.find(h->key());
+    if (found && *found == h) entries_.erase(h->key());
   }
 
  private:
-  // Hash and equality of entries by key; a KeyT is looked up as it is.
-  struct EntryHash {
-    using is_transparent = void;
-    std::size_t operator()(KeyT const& key) const noexcept { return std::hash<KeyT>{}(key); }
-    // Deliberately not noexcept: the standard library then keeps each entry's
-    // hash in its node (which has room for it at no extra size), so bucket
-    // scans and rehashes compare stored hashes instead of reading every
-    // handle's key.
-    std::size_t operator()(HandleT const* handle) const { return std::hash<KeyT>{}(handle->key()); }
-  };
-  struct EntryEqual {
-    using is_transparent = void;
-    bool operator()(HandleT const* a, HandleT const* b) const noexcept { return a->key() == b->key(); }
-    bool operator()(KeyT const& a, HandleT const* b) const noexcept { return a == b->key(); }
-    bool operator()(HandleT const* a, KeyT const& b) const noexcept { return a->key() == b; }
+  struct KeyOf {
+    KeyT const& operator()(HandleT const* handle) const noexcept { return handle->key(); }
   };
 
-  std::unordered_set<HandleT*, EntryHash, EntryEqual, Vorn::PoolAllocator<HandleT*>> entries_;
+  Vorn::FlatHashIndex<KeyT, HandleT*, KeyOf> entries_;
 };
 
 }  // namespace Keel

@@ -35,10 +35,10 @@
 #include <optional>
 #include <set>
 #include <type_traits>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "Vorn/FlatHashIndex.h"
 #include "Vorn/Pool.h"
 
 namespace Vorn {
@@ -121,24 +121,14 @@ struct Identity {
   }
 };
 
-// The hash index of a HashedKeyedMap: the map's own nodes, found by key.
+// The hash index of a HashedKeyedMap: the map's own nodes, found by key in a
+// flat open-addressing table (one probe in contiguous memory, then the node).
 template <class K, class MapIt>
 struct NodeIndex {
-  // Deliberately not noexcept: the standard library then keeps each node's
-  // hash in the node (no extra size here), so growing the index and walking a
-  // bucket never read the map's nodes.
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(K const& k) const { return std::hash<K>()(k); }
-    std::size_t operator()(MapIt it) const { return std::hash<K>()(it->first); }
+  struct KeyOf {
+    K const& operator()(MapIt it) const noexcept { return it->first; }
   };
-  struct Equal {
-    using is_transparent = void;
-    bool operator()(MapIt a, MapIt b) const noexcept { return a == b; }
-    bool operator()(K const& k, MapIt it) const noexcept { return k == it->first; }
-    bool operator()(MapIt it, K const& k) const noexcept { return it->first == k; }
-  };
-  std::unordered_set<MapIt, Hash, Equal, PoolAllocator<MapIt>> nodes;
+  FlatHashIndex<K, MapIt, KeyOf> nodes;
 };
 
 struct NoIndex {};
@@ -210,7 +200,7 @@ class KeyedMap {
   std::optional<V> take(K const& k) {
     auto it = lookup(k);
     if (it == m_.end()) return std::nullopt;
-    if constexpr (kHashed) index_.nodes.erase(index_.nodes.find(k));
+    if constexpr (kHashed) index_.nodes.erase(k);
     std::optional<V> v(std::move(it->second));
     m_.erase(it);
     ++removals_;
@@ -265,8 +255,8 @@ class KeyedMap {
   MapIt lookup(K const& k) const {
     auto& m = const_cast<Map&>(m_);  // the index holds mutable iterators of our own map
     if constexpr (kHashed) {
-      auto found = index_.nodes.find(k);
-      return found == index_.nodes.end() ? m.end() : *found;
+      MapIt const* found = index_.nodes.find(k);
+      return found ? *found : m.end();
     } else {
       return m.find(k);
     }
