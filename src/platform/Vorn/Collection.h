@@ -73,7 +73,10 @@ class StableIterator {
       // Something was removed since the last step, maybe the current element:
       // continue after its key (a read in between may have moved it_).
       seen_ = synced_ = *removals_;
-      it_ = c_->upper_bound(*key_);
+      // A walk that drains the collection removes its smallest element: the
+      // new first element is then the successor, found without a search.
+      auto const first = c_->begin();
+      it_ = first != c_->end() && c_->key_comp()(*key_, KeyOf()(*first)) ? first : c_->upper_bound(*key_);
     } else {
       ++it_;
     }
