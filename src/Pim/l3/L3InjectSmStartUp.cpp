@@ -109,6 +109,8 @@ L3InjectSm::L3InjectSm(MembershipJoinStatusPtr const& membershipJoinStatus,
   }
   underlayInjectNotifieeIs(underlayGmpStatus_);
   underlayInjectDedupTableIs(underlayInjectNotifiee_);
+  // About one Join per mapping: grown once instead of doubling all the way.
+  if (tunnelVlanGroupStatus) underlayInjectDedupTable_->reserve(tunnelVlanGroupStatus->vlanToMulticastGroup().size());
   // What the table holds before the first Join: unless someone else changes
   // the table meanwhile, only these entries can turn out stale.
   StartUpTable const before(*this);

@@ -68,6 +68,10 @@ VpnInjectSm::VpnInjectSm(Vorn::Ptr<Keel::TaskScheduler> const& scheduler,
   try {
     underlayInjectNotifieeIs(underlayGmpStatus_);
     underlayInjectDedupTableIs(underlayInjectNotifiee_);
+    // About one Join per mapping at most: grown once instead of doubling.
+    if (tunnelVlanGroupStatus_) {
+      underlayInjectDedupTable_->reserve(tunnelVlanGroupStatus_->vlanToMulticastGroup().size());
+    }
     handleInitialized();
   } catch (...) {
     // Release what was built, in teardown order, before the exception leaves.

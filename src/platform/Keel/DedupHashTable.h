@@ -146,13 +146,14 @@ class DedupHashTableOf : public DedupHashTable {
 
   // The shared handle for `key`, created (and announced) when absent.
   [[nodiscard]] Vorn::Ptr<HandleT const> dedup(KeyT const& key) {
-    if (HandleT* const* found = entries_.find(key)) {
+    std::uint64_t const tag = Entries::tagOf(key);
+    if (HandleT* const* found = entries_.find(key, tag)) {
       assert(!(*found)->beingDetached() && "!beingDetached()");
       return Vorn::Ptr<HandleT const>(*found);
     }
     HandleT* handle = new HandleT(key);
     Vorn::Ptr<HandleT const> held(handle);
-    entries_.insert(handle);
+    entries_.insert(handle, tag);
     adopt(handle);
     try {
       notifyInsert(handle);
@@ -174,6 +175,8 @@ class DedupHashTableOf : public DedupHashTable {
 
   std::size_t size() const noexcept { return entries_.size(); }
   bool empty() const noexcept { return entries_.empty(); }
+  // Room for `n` handles without growing (for a start-up of known size).
+  void reserve(std::size_t n) { entries_.reserve(n); }
 
  protected:
   void entryDel(DedupHandle* handle) override {
@@ -187,7 +190,8 @@ class DedupHashTableOf : public DedupHashTable {
     KeyT const& operator()(HandleT const* handle) const noexcept { return handle->key(); }
   };
 
-  Vorn::FlatHashIndex<KeyT, HandleT*, KeyOf> entries_;
+  using Entries = Vorn::FlatHashIndex<KeyT, HandleT*, KeyOf>;
+  Entries entries_;
 };
 
 }  // namespace Keel

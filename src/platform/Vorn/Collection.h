@@ -179,10 +179,11 @@ class KeyedMap {
   template <class VV>
   bool set(K const& k, VV&& v) {
     if constexpr (kHashed) {
-      if (MapIt it = lookup(k); it != m_.end()) return replace(it, std::forward<VV>(v));
+      std::uint64_t const tag = decltype(index_.nodes)::tagOf(k);
+      if (MapIt const* found = index_.nodes.find(k, tag)) return replace(*found, std::forward<VV>(v));
       MapIt const it = m_.emplace_hint(appendHint(k), k, std::forward<VV>(v));
       try {
-        index_.nodes.insert(it);
+        index_.nodes.insert(it, tag);
       } catch (...) {
         m_.erase(it);
         throw;

@@ -70,21 +70,31 @@ class FlatHashIndex {
   bool empty() const noexcept { return size_ == 0; }
 
   // The handle stored under `key`, or null.
-  T const* find(K const& key) const {
+  T const* find(K const& key) const { return size_ == 0 ? nullptr : find(key, tagOf(key)); }
+
+  // Adds `value`, whose key must not be in the index yet.
+  void insert(T value) { insert(value, tagOf(KeyOf()(value))); }
+  // The same, with the tag of its key already computed (`tagOf`): a lookup
+  // that found nothing need not hash the key again.
+  void insert(T value, std::uint64_t tag) {
+    if ((size_ + 1) * 4 > capacity() * 3) grow((size_ + 1) * 2);
+    place(tag, value);
+    ++size_;
+  }
+
+  // The key's scrambled hash as the index stores it.
+  static std::uint64_t tagOf(K const& key) {
+    std::uint64_t const h = static_cast<std::uint64_t>(Hash()(key)) * 0x9E3779B97F4A7C15ull;
+    return h | 1;  // keeps 0 for free slots
+  }
+  // find() for a tag computed beforehand.
+  T const* find(K const& key, std::uint64_t tag) const {
     if (size_ == 0) return nullptr;
-    std::uint64_t const tag = tagOf(key);
     for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
       Slot const& s = slots_[i];
       if (s.tag == 0) return nullptr;
       if (s.tag == tag && KeyOf()(s.value) == key) return &s.value;
     }
-  }
-
-  // Adds `value`, whose key must not be in the index yet.
-  void insert(T value) {
-    if ((size_ + 1) * 4 > capacity() * 3) grow((size_ + 1) * 2);
-    place(tagOf(KeyOf()(value)), value);
-    ++size_;
   }
 
   // Removes the handle under `key`; returns whether there was one.
@@ -138,10 +148,6 @@ class FlatHashIndex {
   std::size_t capacity() const noexcept { return slots_ ? mask_ + 1 : 0; }
   SlotSpan slotSpan() const noexcept { return {slots_.get(), slots_.get() + capacity()}; }
 
-  static std::uint64_t tagOf(K const& key) {
-    std::uint64_t const h = static_cast<std::uint64_t>(Hash()(key)) * 0x9E3779B97F4A7C15ull;
-    return h | 1;  // keeps 0 for free slots
-  }
   // The top bits of the scrambled hash are the well-mixed ones.
   std::size_t home(std::uint64_t tag) const noexcept {
     return static_cast<std::size_t>(tag >> 32) & mask_;
