@@ -128,10 +128,34 @@ void MembershipJoinStatusColl::peerMembershipDelAll() {
   while (Vorn::String const* first = peer_.firstKey()) peerMembershipDel(Vorn::String(*first));
 }
 
+namespace {
+
+// Whether a VLAN entry lists 0.0.0.0 or ::. Each is the smallest address of its
+// family, and families sort none < IPv4 < IPv6: the ends of the sorted groups
+// answer without a search unless a family-less group or both families are there.
+bool listsWildcard(Gmp::VlanMembershipJoin::GroupColl const& groups) {
+  auto const& sorted = groups.raw();
+  if (sorted.empty()) return false;
+  IpGenAddr const& first = sorted.begin()->first;
+  switch (first.af()) {
+    case AddressFamily::none:
+      return groups.contains(kIpv4Wildcard) || groups.contains(kIpv6Wildcard);
+    case AddressFamily::ipv6:
+      return first == kIpv6Wildcard;  // no IPv4 group: the first is the smallest IPv6 one
+    case AddressFamily::ipv4:
+      break;
+  }
+  if (first == kIpv4Wildcard) return true;
+  // No IPv4 wildcard; :: only if some IPv6 group sorts last.
+  return std::prev(sorted.end())->first.af() == AddressFamily::ipv6 && groups.contains(kIpv6Wildcard);
+}
+
+}  // namespace
+
 bool MembershipJoinStatusColl::groupActive(VlanId vlanId, IpGenAddr const& group) const {
   for (StatusVlanIndex::Entry const& e : localVlans_.vlan(vlanId)) {
     auto const& groups = e.vlan->group();
-    if (groups.contains(group) || groups.contains(kIpv4Wildcard) || groups.contains(kIpv6Wildcard)) return true;
+    if (groups.contains(group) || listsWildcard(groups)) return true;
   }
   for (StatusVlanIndex::Entry const& e : peerVlans_.vlan(vlanId)) {
     Vorn::Ptr<GroupMembershipJoin> const* g = e.vlan->group().find(group);
