@@ -146,6 +146,10 @@ LocalMembershipChangeSm::StatusPtr LocalMembershipChangeSm::membershipJoinStatus
   return Vorn::letGo(std::exchange(membershipJoinStatus_, nullptr));
 }
 
+bool LocalMembershipChangeSm::finalPassNeeded() const {
+  return !changeSet_->discarded() || overlayMembershipTrace().enabled(8);
+}
+
 std::optional<Bridging::VlanId> LocalMembershipChangeSm::sbdVlan(Bridging::VlanId vlanId) const {
   return sbdVlanOf(mcastIrbStatus_.ptr(), vlanId);
 }
@@ -388,7 +392,7 @@ void VlanSm::hasNotificationActiveIs(bool active) {
 void VlanSm::vornDoZombieReactors(bool zombie) {
   if (zombie == isZombie()) return;
   if (notifierBase()) hasNotificationActiveIs(!zombie);
-  if (owner_) owner_->vorn_handleVlanMembership(Vorn::Ptr<VlanSm>(this));
+  if (owner_ && (!zombie || owner_->finalPassNeeded())) owner_->vorn_handleVlanMembership(Vorn::Ptr<VlanSm>(this));
   groupMembership_.walk(
       [zombie](Vorn::Ptr<VornGroupMembership> const& reactor) { reactor->vornDoZombieReactors(zombie); });
   zombieIs(zombie);
@@ -534,7 +538,9 @@ void VornSourceMembership::onAttribute(Vorn::AttributeId attribute, Vorn::Key co
 void VornSourceMembership::vornDoZombieReactors(bool zombie) {
   if (zombie == isZombie()) return;
   if (notifierBase()) hasNotificationActiveIs(!zombie);
-  if (owner_) owner_->vorn_handleSourceMembership(Vorn::Ptr<VornSourceMembership>(this));
+  VlanSm const* const vlanSm = owner_ ? owner_->owner() : nullptr;
+  bool const needed = !zombie || !vlanSm || !vlanSm->owner() || vlanSm->owner()->finalPassNeeded();
+  if (owner_ && needed) owner_->vorn_handleSourceMembership(Vorn::Ptr<VornSourceMembership>(this));
   zombieIs(zombie);
 }
 

@@ -32,7 +32,10 @@
 //   - Keys are added before the counter moves.
 //   - A removed reactor (and a destroyed tracker) runs its handler once more
 //     against what its input still lists, so nothing it covered goes
-//     unreported. Re-pointing a reactor to another object with the same key
+//     unreported. The one exception: a change set marked discarded (its path
+//     is being torn down, nobody reviews it any more) gets no final pass,
+//     unless the overlay membership trace is on at level 8, which would
+//     show it. Re-pointing a reactor to another object with the same key
 //     reports exactly what differs between the two objects' content.
 //   - Multicast tunnel interfaces never count as a change.
 //   - Without an IRB status, or when its `vlanToSbd` read reports corruption
@@ -127,6 +130,11 @@ class LocalMembershipChangeSm : public Vorn::PtrInterface {
   void vlanMembershipDelAll();
   // Takes the status reactor out; the VlanSm reactors stay. Returns the status.
   StatusPtr membershipJoinStatusDel();
+
+  // Whether a reactor going away must replay what it covered into the change
+  // set: always, unless the set is discarded (its path is being torn down)
+  // and the trace that would show the replay is off.
+  bool finalPassNeeded() const;
 
   // The SBD VLAN that serves `vlanId`, if any. A damaged `vlanToSbd` table is
   // reported to its doCorruptionDetected and read as "no SBD VLAN".

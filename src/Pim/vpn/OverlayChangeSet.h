@@ -7,6 +7,8 @@
 //   - Keys are unique; mutators notify only on an effective change.
 //   - `changedInc` wraps modulo 2^32.
 //   - `vlanMappingsIs` records every mapping of one VLAN, in key order.
+//   - `discarded` is only a mark for producers; it changes no behaviour of
+//     the set.
 //
 // WARNING
 //   Single event thread. Recording runs the set's observers synchronously.
@@ -49,11 +51,18 @@ class OverlayChangeSet : public Vorn::Entity {
   // Adds `delta` with unsigned 32-bit wrap-around; returns the new value.
   std::uint32_t changedInc(std::uint32_t delta);
 
+  // Set by the path that reviews the set when it is torn down: nobody will
+  // read what is recorded from then on, so producers may skip the final
+  // passes they would make into it (the set itself behaves as before).
+  bool discarded() const noexcept { return discarded_; }
+  void discardedIs(bool discarded) noexcept { discarded_ = discarded; }
+
   char const* fwkType() const override { return "Irb::Multicast::Egress::OverlayChangeSet"; }
 
  private:
   VlanGroupColl vlanGroup_;
   std::uint32_t changed_ = 0;
+  bool discarded_ = false;
 };
 
 Vorn::Ptr<OverlayChangeSet> overlayChangeSetFactory();

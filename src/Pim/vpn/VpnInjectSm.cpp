@@ -83,6 +83,9 @@ VpnInjectSm::VpnInjectSm(Vorn::Ptr<Keel::TaskScheduler> const& scheduler,
 VpnInjectSm::~VpnInjectSm() { tearDown(); }
 
 void VpnInjectSm::tearDown() {
+  // Nothing reviews the change set from here on: the trackers' final passes
+  // into it would be work nobody reads.
+  if (changeSet_) changeSet_->discardedIs(true);
   vornDoZombieReactors(true);
   if (vornMcastIrbStatus_) vornMcastIrbStatus_->ownerIs(nullptr);
   underlayInjectNotifiee_ = nullptr;
