@@ -7,6 +7,9 @@
 //
 //   auto words = Mcinject::splitWords("map vlan 10   # comment");
 //   // {"map", "vlan", "10"}
+//
+// The parser takes the words as views into the line, in a vector it keeps:
+// no word is copied and, once the vector has grown, nothing is allocated.
 #pragma once
 
 #include <string>
@@ -16,5 +19,7 @@
 namespace Mcinject {
 
 std::vector<std::string> splitWords(std::string_view line);
+// The same words, as views into `line`, into `words` (emptied first).
+void splitWords(std::string_view line, std::vector<std::string_view>& words);
 
 }  // namespace Mcinject

@@ -17,18 +17,19 @@ namespace Mcinject {
 Session::Session(Process& process, std::ostream& out, std::ostream& err) : process_(process), out_(out), err_(err) {
   Brim::BrimMapBase::reporterIs([this](std::string const& table, std::string const& msg) {
     out_.flush();
-    err_ << where_ << "corruption detected in table " << table << ": " << msg << std::endl;
+    err_ << where() << "corruption detected in table " << table << ": " << msg << std::endl;
   });
 }
 
 Session::~Session() { Brim::BrimMapBase::reporterIs(nullptr); }
 
 int Session::runScenario(std::istream& in, std::string const& name) {
+  std::string buffer;  // one line at a time, its room kept from line to line
   return runLines(
-      [&in]() -> std::optional<std::string> {
-        std::string line;
-        if (!std::getline(in, line)) return std::nullopt;
-        return line;
+      [&in, &buffer](std::string_view& line) {
+        if (!std::getline(in, buffer)) return false;
+        line = buffer;
+        return true;
       },
       Style{name, keepGoing_, Dialect::file});
 }
@@ -56,32 +57,51 @@ int Session::runFile(std::string const& path) {
   return status;
 }
 
-int Session::runInteractive(LineSource const& next) { return runLines(next, Style{"", true, Dialect::prompt}); }
+int Session::runInteractive(LineSource const& next) {
+  std::string buffer;
+  return runLines(
+      [&next, &buffer](std::string_view& line) {
+        std::optional<std::string> typed = next();
+        if (!typed) return false;
+        buffer = std::move(*typed);
+        line = buffer;
+        return true;
+      },
+      Style{"", true, Dialect::prompt});
+}
 
 int Session::runCommands(std::vector<std::string> const& commands) {
   std::size_t i = 0;
   return runLines(
-      [&]() -> std::optional<std::string> {
-        if (i == commands.size()) return std::nullopt;
-        return commands[i++];
+      [&](std::string_view& line) {
+        if (i == commands.size()) return false;
+        line = commands[i++];
+        return true;
       },
       Style{"-c", keepGoing_, Dialect::prompt});
 }
 
-int Session::runLines(LineSource const& next, Style const& style) {
+std::string Session::where() const {
+  if (lineNo_ == 0) return std::string();
+  if (name_.empty()) return "% ";
+  return name_ + ":" + std::to_string(lineNo_) + ": ";
+}
+
+template <class Next>
+int Session::runLines(Next next, Style const& style) {
   World world;
   Runner runner(world, process_, out_);
   int status = kExitOk;
-  std::size_t lineNo = 0;
+  name_ = style.name;
+  lineNo_ = 0;
   auto report = [&](std::string const& message) {
     out_.flush();
-    err_ << where_ << message << std::endl;
+    err_ << where() << message << std::endl;
   };
-  while (auto line = next()) {
-    ++lineNo;
-    where_ = style.name.empty() ? "% " : style.name + ":" + std::to_string(lineNo) + ": ";
-    std::string_view text = *line;
-    if (lineNo == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // byte order mark
+  std::string_view text;
+  while (next(text)) {
+    ++lineNo_;
+    if (lineNo_ == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // byte order mark
     ParseResult const parsed = parseLine(text, style.dialect);
     if (parsed.isEmpty()) continue;
     if (parsed.isError()) {
