@@ -16,32 +16,10 @@ int hexValue(char c) noexcept {
   return -1;
 }
 
-bool isDigit(char c) noexcept { return static_cast<unsigned char>(c - '0') <= 9; }
-
-// A dotted quad, the whole of `text`, into out[0..3]: four decimal octets of
-// 0..255 joined by '.', "0" but no other leading zero, nothing else.
+// A dotted quad, the whole of `text`.
 bool dottedQuad(std::string_view text, std::uint8_t* out) noexcept {
-  char const* p = text.data();
-  char const* const end = p + text.size();
-  for (unsigned k = 0; k < 4; ++k) {
-    if (k > 0) {
-      if (p == end || *p != '.') return false;
-      ++p;
-    }
-    if (p == end || !isDigit(*p)) return false;
-    unsigned value = static_cast<unsigned>(*p++ - '0');
-    if (p != end && isDigit(*p)) {
-      if (value == 0) return false;  // a leading zero
-      value = value * 10 + static_cast<unsigned>(*p++ - '0');
-      if (p != end && isDigit(*p)) {
-        value = value * 10 + static_cast<unsigned>(*p++ - '0');
-        // A fourth digit makes at least 1000.
-        if (value > 255 || (p != end && isDigit(*p))) return false;
-      }
-    }
-    out[k] = static_cast<std::uint8_t>(value);
-  }
-  return p == end;
+  char const* const end = text.data() + text.size();
+  return dottedQuadPrefix(text.data(), end, out) == end;
 }
 
 // IPv6 text: groups of 1 to 4 hex digits separated by ':', at most one "::"
@@ -111,6 +89,47 @@ bool ipv6(std::string_view text, Bytes& out) noexcept {
 }
 
 }  // namespace
+
+namespace {
+
+// dottedQuadPrefix; `Checked`: the text may end before 16 bytes, each read
+// is checked against `end` (a byte past it reads as NUL, which stops the
+// quad as the end does).
+template <bool Checked>
+char const* quadPrefix(char const* p, char const* end, std::uint8_t* out) noexcept {
+  auto const at = [end](char const* q) { return Checked && q == end ? '\0' : *q; };
+  auto const digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c - '0')); };
+  for (unsigned k = 0; k < 4; ++k) {
+    if (k > 0) {
+      if (at(p) != '.') return nullptr;
+      ++p;
+    }
+    unsigned value = digit(at(p));
+    if (value > 9) return nullptr;
+    ++p;
+    if (unsigned const d2 = digit(at(p)); d2 <= 9) {
+      if (value == 0) return nullptr;  // a leading zero
+      value = value * 10 + d2;
+      ++p;
+      if (unsigned const d3 = digit(at(p)); d3 <= 9) {
+        value = value * 10 + d3;
+        ++p;
+        // A fourth digit makes at least 1000.
+        if (value > 255 || digit(at(p)) <= 9) return nullptr;
+      }
+    }
+    out[k] = static_cast<std::uint8_t>(value);
+  }
+  return p;
+}
+
+}  // namespace
+
+char const* dottedQuadPrefix(char const* p, char const* end, std::uint8_t* out) noexcept {
+  // The longest quad and the byte after it are 16 bytes.
+  if (end - p >= 16) return quadPrefix<false>(p, end, out);
+  return quadPrefix<true>(p, end, out);
+}
 
 std::optional<Wirl::IpGenAddr> addressOf(std::string_view text) noexcept {
   if (text.empty() || text.size() > kMaxAddressText) return std::nullopt;

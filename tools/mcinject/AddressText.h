@@ -11,6 +11,7 @@
 //   auto a = Mcinject::addressOf("ff3e::1");   // optional<IpGenAddr>
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -19,5 +20,11 @@
 namespace Mcinject {
 
 std::optional<Wirl::IpGenAddr> addressOf(std::string_view text) noexcept;
+
+// The dotted quad [p, end) starts with: its four bytes into out[0..3] and
+// where it stops; nullptr when the text does not start with one. What comes
+// after is not looked at (a word "1.2.3.4x" starts with a dotted quad and
+// is no address): the caller checks that the word ends there.
+char const* dottedQuadPrefix(char const* p, char const* end, std::uint8_t* out) noexcept;
 
 }  // namespace Mcinject

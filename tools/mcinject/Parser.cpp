@@ -98,46 +98,111 @@ bool hasControlByte(std::string_view word) {
 
 }  // namespace
 
-// The words of a line with a read position; every failure names the command.
-// The words are views into the line; the command's name is only spelt out
-// for a message.
+namespace {
+
+// Words are separated by blanks; '#' and a newline end them (as Lexer.h).
+constexpr std::uint64_t kBlanks = 1ull << ' ' | 1ull << '\t' | 1ull << '\r' | 1ull << '\f' | 1ull << '\v';
+constexpr std::uint64_t kNotInWords = kBlanks | 1ull << '#' | 1ull << '\n';
+bool isBlank(char c) {
+  auto const u = static_cast<unsigned char>(c);
+  return u < 64 && (kBlanks >> u & 1);
+}
+bool isWordByte(char c) {
+  auto const u = static_cast<unsigned char>(c);
+  return u >= 64 || !(kNotInWords >> u & 1);
+}
+
+// The most keywords a command's path has ("expect no join", "no sbd vlan").
+constexpr std::size_t kMaxPath = 4;
+
+// The keywords a line starts with, read as far as finding its command needs.
+class Head {
+ public:
+  explicit Head(std::string_view line) : p_(line.data()), end_(line.data() + line.size()) {}
+
+  // Word i of the line, empty when the line has fewer words.
+  std::string_view word(std::size_t i) {
+    while (count_ <= i && count_ < kMaxPath) {
+      while (p_ != end_ && isBlank(*p_)) ++p_;
+      char const* const start = p_;
+      while (p_ != end_ && isWordByte(*p_)) ++p_;
+      words_[count_++] = std::string_view(start, static_cast<std::size_t>(p_ - start));
+      after_[count_ - 1] = p_;
+    }
+    return i < count_ ? words_[i] : std::string_view();
+  }
+  // Where the line goes on after word i (read before).
+  char const* after(std::size_t i) const { return after_[i]; }
+  char const* end() const { return end_; }
+
+ private:
+  char const* p_;
+  char const* end_;
+  std::array<std::string_view, kMaxPath> words_{};
+  std::array<char const*, kMaxPath> after_{};
+  std::size_t count_ = 0;
+};
+
+}  // namespace
+
+// A read position in a line, after the command's keywords; every failure
+// names the command. Words are read straight from the line, each value
+// parsed where it stands: the common forms (a VLAN, a dotted quad) in one
+// pass over their bytes, anything else as a whole word by the general rules,
+// which also give the messages.
 class Cursor {
  public:
-  // `nameWords`: how many leading words name the command.
-  Cursor(std::vector<std::string_view> const& words, std::size_t start, std::size_t nameWords)
-      : words_(words), pos_(start), nameWords_(nameWords) {}
+  // `path`: the command's keywords; the first `nameWords` of them name it.
+  Cursor(Head& head, std::size_t pathWords, std::size_t nameWords)
+      : head_(head), p_(head.after(pathWords - 1)), end_(head.end()), nameWords_(nameWords) {}
 
   [[noreturn]] void fail(std::string_view what) const {
     std::string message;
     for (std::size_t i = 0; i < nameWords_; ++i) {
       if (i) message += ' ';
-      message += words_[i];
+      message += head_.word(i);
     }
     message += ": ";
     message += what;
     throw Failure{std::move(message)};
   }
 
-  std::vector<std::string_view> const& words() const { return words_; }
-  bool atEnd() const { return pos_ >= words_.size(); }
-  std::string_view peek() const { return words_[pos_]; }
+  // Keyword i of the command's path, as the line spells it.
+  std::string_view pathWord(std::size_t i) const { return head_.word(i); }
+
+  bool atEnd() {
+    skipBlanks();
+    return p_ == end_ || !isWordByte(*p_);
+  }
+  std::string_view peek() {
+    skipBlanks();
+    char const* q = p_;
+    while (q != end_ && isWordByte(*q)) ++q;
+    return std::string_view(p_, static_cast<std::size_t>(q - p_));
+  }
 
   // The next word, which must be there: `what` says what was expected.
   std::string_view take(std::string_view what) {
     if (atEnd()) fail(cat("missing ", what));
-    return words_[pos_++];
+    std::string_view const word = peek();
+    p_ += word.size();
+    return word;
   }
   bool takeIf(std::string_view keyword) {
-    if (atEnd() || !same(peek(), keyword)) return false;
-    ++pos_;
+    skipBlanks();
+    if (static_cast<std::size_t>(end_ - p_) < keyword.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+      if (p_[i] != keyword[i]) return false;
+    }
+    if (!wordEndsAt(p_ + keyword.size())) return false;
+    p_ += keyword.size();
     return true;
   }
   void keyword(std::string_view keyword, std::string_view where) {
     if (atEnd()) fail(cat("missing '", keyword, "' ", where));
-    if (peek() != keyword) fail(cat("expected '", keyword, "' ", where, ", found ", quoted(peek())));
-    ++pos_;
+    if (!takeIf(keyword)) fail(cat("expected '", keyword, "' ", where, ", found ", quoted(peek())));
   }
-  void end() const {
+  void end() {
     if (!atEnd()) fail("unexpected " + quoted(peek()));
   }
 
@@ -149,6 +214,16 @@ class Cursor {
   }
 
   Bridging::VlanId vlan(std::string_view what) {
+    // The common case in one pass: 1 to 4 digits, no leading zero, up to
+    // 4094, then the end of the word.
+    skipBlanks();
+    char const* q = p_;
+    unsigned value = 0;
+    while (q != end_ && q - p_ < 5 && static_cast<unsigned char>(*q - '0') <= 9) value = value * 10 + (*q++ - '0');
+    if (q != p_ && q - p_ < 5 && *p_ != '0' && value <= kMaxVlan && wordEndsAt(q)) {
+      p_ = q;
+      return Bridging::VlanId(static_cast<std::uint16_t>(value));
+    }
     std::string_view const word = take(what);
     Number const n = parseNumber(word);
     if (n.kind == Number::Kind::ok && n.value >= 1 && n.value <= kMaxVlan) {
@@ -187,6 +262,7 @@ class Cursor {
   }
 
   IpGenAddr address(std::string_view what) {
+    if (auto a = dottedQuadHere()) return *a;
     std::string_view const word = take(what);
     auto a = addressOf(word);
     if (!a) fail(quoted(word) + " is not an IPv4 or IPv6 address");
@@ -212,12 +288,17 @@ class Cursor {
     if (same(word, "*")) return IpGenAddr(group.af());
     auto s = addressOf(word);
     if (!s) fail(quoted(word) + " is not an IPv4 or IPv6 address (or '*')");
-    if (s->af() != group.af()) {
-      fail(std::string("source ") + s->stringValue() + " is " + familyName(s->af()) + " but group " +
+    return checkedSource(*s, group);
+  }
+
+  // An address as a source of `group`: of its family, not multicast.
+  IpGenAddr checkedSource(IpGenAddr const& s, IpGenAddr const& group) const {
+    if (s.af() != group.af()) {
+      fail(std::string("source ") + s.stringValue() + " is " + familyName(s.af()) + " but group " +
            group.stringValue() + " is " + familyName(group.af()));
     }
-    if (s->isMulticast()) fail("source " + s->stringValue() + " is a multicast address");
-    return *s;
+    if (s.isMulticast()) fail("source " + s.stringValue() + " is a multicast address");
+    return s;
   }
 
   Wirl::IntfId intf(std::string_view what) {
@@ -247,7 +328,6 @@ class Cursor {
   // The rest of the line as interfaces (at least one).
   std::vector<Wirl::IntfId> intfs() {
     std::vector<Wirl::IntfId> out;
-    out.reserve(words_.size() - pos_);
     out.push_back(intf("interface name after 'intf'"));
     while (!atEnd()) out.push_back(intf("interface name"));
     return out;
@@ -256,9 +336,14 @@ class Cursor {
   // `S G2 [tunnel T]` after 'route'. The source is checked against the
   // group's family, so the group is read first.
   Routing::Multicast::UnderlayRoute route() {
-    std::string_view const sourceWord = take("route source");
+    // A dotted quad source is read in place; anything else as a word.
+    skipBlanks();
+    char const* const at = p_;
+    std::optional<IpGenAddr> const quad = dottedQuadHere();
+    std::string_view const sourceWord =
+        quad ? std::string_view(at, static_cast<std::size_t>(p_ - at)) : take("route source");
     IpGenAddr const g = group("route group", false);
-    IpGenAddr const s = sourceOf(sourceWord, g);
+    IpGenAddr const s = quad ? checkedSource(*quad, g) : sourceOf(sourceWord, g);
     Routing::Multicast::TunnelType tunnel = Routing::Multicast::TunnelType::vxlan;
     if (takeIf("tunnel")) {
       std::string_view const word = take("tunnel type after 'tunnel'");
@@ -279,8 +364,24 @@ class Cursor {
   }
 
  private:
-  std::vector<std::string_view> const& words_;
-  std::size_t pos_;
+  void skipBlanks() {
+    while (p_ != end_ && isBlank(*p_)) ++p_;
+  }
+  bool wordEndsAt(char const* q) const { return q == end_ || !isWordByte(*q); }
+
+  // A dotted quad that is the whole of the next word, read in place.
+  std::optional<IpGenAddr> dottedQuadHere() {
+    skipBlanks();
+    IpGenAddr::Bytes bytes{};
+    char const* const q = dottedQuadPrefix(p_, end_, bytes.data());
+    if (!q || !wordEndsAt(q)) return std::nullopt;
+    p_ = q;
+    return IpGenAddr(Wirl::AddressFamily::ipv4, bytes);
+  }
+
+  Head& head_;
+  char const* p_;
+  char const* end_;
   std::size_t nameWords_;
 };
 
@@ -288,7 +389,7 @@ namespace {
 
 // ---- builders: the words after a command's keyword path -----------------------
 
-Side sideOf(Cursor const& c) { return c.words()[c.words()[0] == "no" ? 1 : 0] == "local" ? Side::local : Side::peer; }
+Side sideOf(Cursor const& c) { return c.pathWord(c.pathWord(0) == "no" ? 1 : 0) == "local" ? Side::local : Side::peer; }
 
 MembershipPath membershipPath(Cursor& c, bool removal) {
   MembershipPath p;
@@ -377,7 +478,7 @@ Command expectReason(Cursor& c) {
 }
 
 // The table a `gmp|sbd` keyword of the path named.
-Table tableAt(Cursor const& c, std::size_t i) { return c.words()[i] == "gmp" ? Table::gmp : Table::sbd; }
+Table tableAt(Cursor const& c, std::size_t i) { return c.pathWord(i) == "gmp" ? Table::gmp : Table::sbd; }
 
 Command sbdIs(Cursor& c) {
   SbdIs s;
@@ -410,8 +511,8 @@ Command toggle(Cursor& c) {
 }
 
 Command startL3(Cursor& c) {
-  Start s{PathKind::l3, c.atEnd() ? std::string("local") : std::string(c.name("status NAME")), false};
-  s.named = c.words().size() > 2;
+  bool const named = !c.atEnd();
+  Start s{PathKind::l3, named ? std::string(c.name("status NAME")) : std::string("local"), named};
   c.end();
   return s;
 }
@@ -715,12 +816,13 @@ std::string joined(std::vector<std::string_view> const& words, std::size_t n) {
 // each `a|b` split: what finding a line's command compares against.
 struct KeywordPath {
   std::size_t command;
+  Command (*build)(Cursor& words);
   std::vector<std::vector<std::string_view>> words;  // the keywords each word may be
 
-  bool matches(std::vector<std::string_view> const& line) const {
-    if (line.size() < words.size()) return false;
+  bool matches(Head& line) const {
     for (std::size_t i = 1; i < words.size(); ++i) {
-      if (std::none_of(words[i].begin(), words[i].end(), [&](std::string_view k) { return same(k, line[i]); })) {
+      std::string_view const word = line.word(i);
+      if (std::none_of(words[i].begin(), words[i].end(), [word](std::string_view k) { return same(k, word); })) {
         return false;
       }
     }
@@ -748,7 +850,8 @@ std::vector<FirstKeyword> const& commandsByFirstKeyword() {
     std::vector<FirstKeyword> out;
     for (std::size_t i = 0; i < grammar.size(); ++i) {
       if (grammar.path(i).empty()) continue;
-      KeywordPath p{i, {}};
+      if (grammar.path(i).size() > kMaxPath) throw std::logic_error("a command path longer than kMaxPath");
+      KeywordPath p{i, commandTable()[i].build, {}};
       for (std::string const& word : grammar.path(i)) p.words.push_back(alternatives(word));
       for (std::string_view const first : p.words.front()) {
         auto it = std::find_if(out.begin(), out.end(), [first](auto const& f) { return f.word == first; });
@@ -762,14 +865,16 @@ std::vector<FirstKeyword> const& commandsByFirstKeyword() {
 }
 
 // The command of a line whose keywords are spelt out in full.
-Command parseWords(std::vector<std::string_view> const& words, Dialect dialect) {
+Command parseWords(std::string_view line, Dialect dialect) {
   // The command whose keyword path the line starts with, the longest one,
   // among those whose first keyword is the line's first word.
+  Head head(line);
+  std::string_view const first = head.word(0);
   KeywordPath const* best = nullptr;
-  for (FirstKeyword const& first : commandsByFirstKeyword()) {
-    if (!same(first.word, words.front())) continue;
-    for (KeywordPath const& p : first.paths) {
-      if (p.matches(words) && (!best || p.words.size() > best->words.size())) best = &p;
+  for (FirstKeyword const& f : commandsByFirstKeyword()) {
+    if (!same(f.word, first)) continue;
+    for (KeywordPath const& p : f.paths) {
+      if ((!best || p.words.size() > best->words.size()) && p.matches(head)) best = &p;
     }
     break;
   }
@@ -777,10 +882,12 @@ Command parseWords(std::vector<std::string_view> const& words, Dialect dialect) 
     // Named by its keyword path: "map", "no map", "start l3", "expect no join"
     // ("vlan" introduces the VLAN: not part of the name).
     std::size_t const n = best->words.size();
-    Cursor c(words, n, same(words[n - 1], "vlan") ? n - 1 : n);
-    return commandTable()[best->command].build(c);
+    Cursor c(head, n, same(head.word(n - 1), "vlan") ? n - 1 : n);
+    return best->build(c);
   }
   // None: say where the keywords stopped fitting.
+  std::vector<std::string_view> words;
+  splitWords(line, words);
   Grammar const& grammar = commandGrammar();
   std::size_t depth = 0;
   for (std::size_t i = 0; i < grammar.size(); ++i) {
@@ -802,28 +909,35 @@ Command parseWords(std::vector<std::string_view> const& words, Dialect dialect) 
   throw Failure{prefix + ": expected " + alternativesText(choices) + ", found " + quoted(words[depth])};
 }
 
-Command parseCommand(std::vector<std::string_view> const& words, Dialect dialect) {
+Command parseCommand(std::string_view line, Dialect dialect) {
   // Keywords are abbreviated at the prompt only: a file's words stand as
   // written (resolving them without abbreviations would change nothing).
-  if (dialect == Dialect::file) return parseWords(words, dialect);
-  Grammar::Resolved const r = commandGrammar().resolve(std::vector<std::string>(words.begin(), words.end()), true);
+  if (dialect == Dialect::file) return parseWords(line, dialect);
+  Grammar::Resolved const r = commandGrammar().resolve(splitWords(line), true);
   std::vector<std::string_view> const resolved(r.words.begin(), r.words.end());
   if (!r.ambiguous.empty()) {
     std::string const prefix = r.matched ? joined(resolved, r.matched) + ": " : std::string();
     throw Failure{prefix + "ambiguous " + quoted(resolved[r.matched]) + " (" + alternativesText(r.ambiguous) + ")"};
   }
-  return parseWords(resolved, dialect);
+  // The words, keywords spelt out, as a line of their own.
+  return parseWords(joined(resolved, resolved.size()), dialect);
+}
+
+// A line's words are looked at only once it is known to hold some: a blank
+// or comment-only line is no command.
+bool holdsWords(std::string_view line) {
+  for (char const c : line) {
+    if (!isBlank(c)) return c != '#' && c != '\n';
+  }
+  return false;
 }
 
 }  // namespace
 
 ParseResult parseLine(std::string_view line, Dialect dialect) {
-  // Views into `line`, in a vector that keeps its room from line to line.
-  static thread_local std::vector<std::string_view> words;
-  splitWords(line, words);
-  if (words.empty()) return ParseResult::emptyLine();
+  if (!holdsWords(line)) return ParseResult::emptyLine();
   try {
-    return ParseResult::of(parseCommand(words, dialect));
+    return ParseResult::of(parseCommand(line, dialect));
   } catch (Failure const& f) {
     return ParseResult::failure(f.message);
   }
