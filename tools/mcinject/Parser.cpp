@@ -154,7 +154,9 @@ class Cursor {
  public:
   // `path`: the command's keywords; the first `nameWords` of them name it.
   Cursor(Head& head, std::size_t pathWords, std::size_t nameWords)
-      : head_(head), p_(head.after(pathWords - 1)), end_(head.end()), nameWords_(nameWords) {}
+      : head_(head), p_(head.after(pathWords - 1)), end_(head.end()), nameWords_(nameWords) {
+    skipBlanks();
+  }
 
   [[noreturn]] void fail(std::string_view what) const {
     std::string message;
@@ -170,12 +172,8 @@ class Cursor {
   // Keyword i of the command's path, as the line spells it.
   std::string_view pathWord(std::size_t i) const { return head_.word(i); }
 
-  bool atEnd() {
-    skipBlanks();
-    return p_ == end_ || !isWordByte(*p_);
-  }
-  std::string_view peek() {
-    skipBlanks();
+  bool atEnd() const { return p_ == end_ || !isWordByte(*p_); }
+  std::string_view peek() const {
     char const* q = p_;
     while (q != end_ && isWordByte(*q)) ++q;
     return std::string_view(p_, static_cast<std::size_t>(q - p_));
@@ -185,24 +183,23 @@ class Cursor {
   std::string_view take(std::string_view what) {
     if (atEnd()) fail(cat("missing ", what));
     std::string_view const word = peek();
-    p_ += word.size();
+    advanceTo(p_ + word.size());
     return word;
   }
   bool takeIf(std::string_view keyword) {
-    skipBlanks();
     if (static_cast<std::size_t>(end_ - p_) < keyword.size()) return false;
     for (std::size_t i = 0; i < keyword.size(); ++i) {
       if (p_[i] != keyword[i]) return false;
     }
     if (!wordEndsAt(p_ + keyword.size())) return false;
-    p_ += keyword.size();
+    advanceTo(p_ + keyword.size());
     return true;
   }
   void keyword(std::string_view keyword, std::string_view where) {
     if (atEnd()) fail(cat("missing '", keyword, "' ", where));
     if (!takeIf(keyword)) fail(cat("expected '", keyword, "' ", where, ", found ", quoted(peek())));
   }
-  void end() {
+  void end() const {
     if (!atEnd()) fail("unexpected " + quoted(peek()));
   }
 
@@ -216,12 +213,13 @@ class Cursor {
   Bridging::VlanId vlan(std::string_view what) {
     // The common case in one pass: 1 to 4 digits, no leading zero, up to
     // 4094, then the end of the word.
-    skipBlanks();
+    char const* const limit = p_ + std::min<std::ptrdiff_t>(end_ - p_, 5);
     char const* q = p_;
     unsigned value = 0;
-    while (q != end_ && q - p_ < 5 && static_cast<unsigned char>(*q - '0') <= 9) value = value * 10 + (*q++ - '0');
+    while (q != limit && static_cast<unsigned char>(*q - '0') <= 9)
+      value = value * 10 + static_cast<unsigned>(*q++ - '0');
     if (q != p_ && q - p_ < 5 && *p_ != '0' && value <= kMaxVlan && wordEndsAt(q)) {
-      p_ = q;
+      advanceTo(q);
       return Bridging::VlanId(static_cast<std::uint16_t>(value));
     }
     std::string_view const word = take(what);
@@ -337,11 +335,8 @@ class Cursor {
   // group's family, so the group is read first.
   Routing::Multicast::UnderlayRoute route() {
     // A dotted quad source is read in place; anything else as a word.
-    skipBlanks();
-    char const* const at = p_;
     std::optional<IpGenAddr> const quad = dottedQuadHere();
-    std::string_view const sourceWord =
-        quad ? std::string_view(at, static_cast<std::size_t>(p_ - at)) : take("route source");
+    std::string_view const sourceWord = quad ? std::string_view() : take("route source");
     IpGenAddr const g = group("route group", false);
     IpGenAddr const s = quad ? checkedSource(*quad, g) : sourceOf(sourceWord, g);
     Routing::Multicast::TunnelType tunnel = Routing::Multicast::TunnelType::vxlan;
@@ -364,18 +359,23 @@ class Cursor {
   }
 
  private:
+  // The cursor stands at the next word (or the end of the words): blanks
+  // are skipped as soon as a word has been read.
   void skipBlanks() {
     while (p_ != end_ && isBlank(*p_)) ++p_;
+  }
+  void advanceTo(char const* q) {
+    p_ = q;
+    skipBlanks();
   }
   bool wordEndsAt(char const* q) const { return q == end_ || !isWordByte(*q); }
 
   // A dotted quad that is the whole of the next word, read in place.
   std::optional<IpGenAddr> dottedQuadHere() {
-    skipBlanks();
     IpGenAddr::Bytes bytes{};
     char const* const q = dottedQuadPrefix(p_, end_, bytes.data());
     if (!q || !wordEndsAt(q)) return std::nullopt;
-    p_ = q;
+    advanceTo(q);
     return IpGenAddr(Wirl::AddressFamily::ipv4, bytes);
   }
 
