@@ -96,22 +96,6 @@ bool hasControlByte(std::string_view word) {
   return false;
 }
 
-}  // namespace
-
-namespace {
-
-// Words are separated by blanks; '#' and a newline end them (as Lexer.h).
-constexpr std::uint64_t kBlanks = 1ull << ' ' | 1ull << '\t' | 1ull << '\r' | 1ull << '\f' | 1ull << '\v';
-constexpr std::uint64_t kNotInWords = kBlanks | 1ull << '#' | 1ull << '\n';
-bool isBlank(char c) {
-  auto const u = static_cast<unsigned char>(c);
-  return u < 64 && (kBlanks >> u & 1);
-}
-bool isWordByte(char c) {
-  auto const u = static_cast<unsigned char>(c);
-  return u >= 64 || !(kNotInWords >> u & 1);
-}
-
 // The most keywords a command's path has ("expect no join", "no sbd vlan").
 constexpr std::size_t kMaxPath = 4;
 

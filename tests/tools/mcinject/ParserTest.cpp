@@ -3,8 +3,6 @@
 // tests/scenarios/bad already checks for the same line are not repeated.)
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "Lexer.h"
 #include "Parser.h"
 #include "Text.h"
@@ -35,36 +33,6 @@ TEST(LexerTest, CommentsEndTheLineWhereverTheyStart) {
   EXPECT_EQ(splitWords("a\t\tb  c"), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_TRUE(parseLine("").isEmpty());
   EXPECT_TRUE(parseLine("   # nothing here").isEmpty());
-}
-
-TEST(LexerTest, AgreesWithACharacterAtATimeSplitterOnRandomLines) {
-  // The splitter looks at 64 bytes at a time: lines of every length around
-  // those blocks, with every kind of blank, control bytes that are part of a
-  // word, comments and newlines.
-  auto reference = [](std::string_view line) {
-    std::vector<std::string> words;
-    std::string word;
-    for (char c : line) {
-      if (c == '#' || c == '\n') break;
-      if (c == ' ' || (c >= '\t' && c <= '\r')) {
-        if (!word.empty()) words.push_back(std::move(word));
-        word.clear();
-      } else {
-        word += c;
-      }
-    }
-    if (!word.empty()) words.push_back(word);
-    return words;
-  };
-  std::mt19937 rng(7);
-  std::string const alphabet = "ab1.   \t\r\v\f\x01\xff";
-  for (int n = 0; n < 20000; ++n) {
-    std::string line;
-    std::size_t const length = rng() % 200;
-    for (std::size_t i = 0; i < length; ++i) line += alphabet[rng() % alphabet.size()];
-    if (n % 4 == 0 && length) line[rng() % length] = n % 8 ? '#' : '\n';
-    EXPECT_EQ(splitWords(line), reference(line)) << testing::PrintToString(line);
-  }
 }
 
 TEST(ParserTest, LinesTakeTheirValuesAndDefaults) {
