@@ -88,10 +88,6 @@ bool ipv6(std::string_view text, Bytes& out) noexcept {
   return true;
 }
 
-}  // namespace
-
-namespace {
-
 // dottedQuadPrefix; `Checked`: the text may end before 16 bytes, each read
 // is checked against `end` (a byte past it reads as NUL, which stops the
 // quad as the end does).

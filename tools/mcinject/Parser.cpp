@@ -1,8 +1,10 @@
 #include "Parser.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <limits>
+#include <stdexcept>
 
 #include "AddressText.h"
 #include "Keel/TaskScheduler.h"
@@ -136,7 +138,8 @@ class Head {
 // which also give the messages.
 class Cursor {
  public:
-  // `path`: the command's keywords; the first `nameWords` of them name it.
+  // At the word after the command's `pathWords` keywords; the first
+  // `nameWords` of them name the command in messages.
   Cursor(Head& head, std::size_t pathWords, std::size_t nameWords)
       : head_(head), p_(head.after(pathWords - 1)), end_(head.end()), nameWords_(nameWords) {
     skipBlanks();
@@ -799,7 +802,6 @@ std::string joined(std::vector<std::string_view> const& words, std::size_t n) {
 // The keyword paths of the commands, grouped by their first keyword, with
 // each `a|b` split: what finding a line's command compares against.
 struct KeywordPath {
-  std::size_t command;
   Command (*build)(Cursor& words);
   std::vector<std::vector<std::string_view>> words;  // the keywords each word may be
 
@@ -835,7 +837,7 @@ std::vector<FirstKeyword> const& commandsByFirstKeyword() {
     for (std::size_t i = 0; i < grammar.size(); ++i) {
       if (grammar.path(i).empty()) continue;
       if (grammar.path(i).size() > kMaxPath) throw std::logic_error("a command path longer than kMaxPath");
-      KeywordPath p{i, commandTable()[i].build, {}};
+      KeywordPath p{commandTable()[i].build, {}};
       for (std::string const& word : grammar.path(i)) p.words.push_back(alternatives(word));
       for (std::string_view const first : p.words.front()) {
         auto it = std::find_if(out.begin(), out.end(), [first](auto const& f) { return f.word == first; });
@@ -911,7 +913,7 @@ Command parseCommand(std::string_view line, Dialect dialect) {
 // or comment-only line is no command.
 bool holdsWords(std::string_view line) {
   for (char const c : line) {
-    if (!isBlank(c)) return c != '#' && c != '\n';
+    if (!isBlank(c)) return isWordByte(c);
   }
   return false;
 }
