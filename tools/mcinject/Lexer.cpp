@@ -2,28 +2,23 @@
 
 namespace Mcinject {
 
-namespace {
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-}  // namespace
+void splitWords(std::string_view line, std::vector<std::string_view>& words) {
+  words.clear();
+  char const* p = line.data();
+  char const* const end = p + line.size();
+  while (true) {
+    while (p != end && isBlank(*p)) ++p;
+    if (p == end || !isWordByte(*p)) return;  // the end, a comment or a newline
+    char const* const start = p;
+    while (p != end && isWordByte(*p)) ++p;
+    words.emplace_back(start, static_cast<std::size_t>(p - start));
+  }
+}
 
 std::vector<std::string> splitWords(std::string_view line) {
-  // One pass: blanks separate words; a comment or a newline ends them. Each
-  // word is made in one piece, not a character at a time.
-  std::vector<std::string> words;
-  words.reserve(16);  // a long command line, in one allocation
-  std::size_t i = 0;
-  std::size_t start = 0;
-  bool inWord = false;
-  for (; i < line.size(); ++i) {
-    char const c = line[i];
-    if (c == '#' || c == '\n') break;
-    bool const blank = isBlank(c);
-    if (blank && inWord) words.emplace_back(line.substr(start, i - start));
-    if (!blank && !inWord) start = i;
-    inWord = !blank;
-  }
-  if (inWord) words.emplace_back(line.substr(start, i - start));
-  return words;
+  std::vector<std::string_view> views;
+  splitWords(line, views);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
 }  // namespace Mcinject

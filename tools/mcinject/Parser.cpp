@@ -1,10 +1,12 @@
 #include "Parser.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
-#include <unordered_map>
 #include <limits>
+#include <stdexcept>
 
+#include "AddressText.h"
 #include "Keel/TaskScheduler.h"
 #include "Lexer.h"
 #include "Pim/join/Trace.h"
@@ -52,17 +54,41 @@ struct Number {
 };
 
 Number parseNumber(std::string_view text) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return {};
+  if (text.empty()) return {};
+  std::uint64_t value = 0;  // wraps past 19 digits; from_chars judges those
+  for (char const c : text) {
+    auto const digit = static_cast<unsigned char>(c - '0');
+    if (digit > 9) return {};
+    value = value * 10 + digit;
+  }
   if (text.size() > 1 && text.front() == '0') return {Number::Kind::leadingZero, 0};
-  std::uint64_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc()) return {Number::Kind::tooLarge, 0};
+  if (text.size() > 19) {
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc()) return {Number::Kind::tooLarge, 0};
+  }
   return {Number::Kind::ok, value};
 }
 
 std::string withoutLeadingZeros(std::string_view digits) {
   std::size_t const first = digits.find_first_not_of('0');
   return first == std::string_view::npos ? std::string("0") : std::string(digits.substr(first));
+}
+
+// The pieces, one after the other.
+template <class... Pieces>
+std::string cat(Pieces const&... pieces) {
+  std::string out;
+  (out.append(std::string_view(pieces)), ...);
+  return out;
+}
+
+// Word equality, inline: the words and keywords compared are a few bytes.
+bool same(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
 }
 
 bool hasControlByte(std::string_view word) {
@@ -72,49 +98,122 @@ bool hasControlByte(std::string_view word) {
   return false;
 }
 
+// The most keywords a command's path has ("expect no join", "no sbd vlan").
+constexpr std::size_t kMaxPath = 4;
+
+// The keywords a line starts with, read as far as finding its command needs.
+class Head {
+ public:
+  explicit Head(std::string_view line) : p_(line.data()), end_(line.data() + line.size()) {}
+
+  // Word i of the line, empty when the line has fewer words.
+  std::string_view word(std::size_t i) {
+    while (count_ <= i && count_ < kMaxPath) {
+      while (p_ != end_ && isBlank(*p_)) ++p_;
+      char const* const start = p_;
+      while (p_ != end_ && isWordByte(*p_)) ++p_;
+      words_[count_++] = std::string_view(start, static_cast<std::size_t>(p_ - start));
+      after_[count_ - 1] = p_;
+    }
+    return i < count_ ? words_[i] : std::string_view();
+  }
+  // Where the line goes on after word i (read before).
+  char const* after(std::size_t i) const { return after_[i]; }
+  char const* end() const { return end_; }
+
+ private:
+  char const* p_;
+  char const* end_;
+  std::array<std::string_view, kMaxPath> words_{};
+  std::array<char const*, kMaxPath> after_{};
+  std::size_t count_ = 0;
+};
+
 }  // namespace
 
-// The words of a line with a read position; every failure names the command.
+// A read position in a line, after the command's keywords; every failure
+// names the command. Words are read straight from the line, each value
+// parsed where it stands: the common forms (a VLAN, a dotted quad) in one
+// pass over their bytes, anything else as a whole word by the general rules,
+// which also give the messages.
 class Cursor {
  public:
-  Cursor(std::vector<std::string> const& words, std::size_t start, std::string command)
-      : words_(words), pos_(start), command_(std::move(command)) {}
+  // At the word after the command's `pathWords` keywords; the first
+  // `nameWords` of them name the command in messages.
+  Cursor(Head& head, std::size_t pathWords, std::size_t nameWords)
+      : head_(head), p_(head.after(pathWords - 1)), end_(head.end()), nameWords_(nameWords) {
+    skipBlanks();
+  }
 
-  [[noreturn]] void fail(std::string const& what) const { throw Failure{command_ + ": " + what}; }
+  [[noreturn]] void fail(std::string_view what) const {
+    std::string message;
+    for (std::size_t i = 0; i < nameWords_; ++i) {
+      if (i) message += ' ';
+      message += head_.word(i);
+    }
+    message += ": ";
+    message += what;
+    throw Failure{std::move(message)};
+  }
 
-  std::vector<std::string> const& words() const { return words_; }
-  bool atEnd() const { return pos_ >= words_.size(); }
-  std::string const& peek() const { return words_[pos_]; }
+  // Keyword i of the command's path, as the line spells it.
+  std::string_view pathWord(std::size_t i) const { return head_.word(i); }
+
+  bool atEnd() const { return p_ == end_ || !isWordByte(*p_); }
+  std::string_view peek() const {
+    char const* q = p_;
+    while (q != end_ && isWordByte(*q)) ++q;
+    return std::string_view(p_, static_cast<std::size_t>(q - p_));
+  }
 
   // The next word, which must be there: `what` says what was expected.
-  std::string const& take(std::string const& what) {
-    if (atEnd()) fail("missing " + what);
-    return words_[pos_++];
+  std::string_view take(std::string_view what) {
+    if (atEnd()) fail(cat("missing ", what));
+    std::string_view const word = peek();
+    advanceTo(p_ + word.size());
+    return word;
   }
   bool takeIf(std::string_view keyword) {
-    if (atEnd() || peek() != keyword) return false;
-    ++pos_;
+    if (static_cast<std::size_t>(end_ - p_) < keyword.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+      if (p_[i] != keyword[i]) return false;
+    }
+    if (!wordEndsAt(p_ + keyword.size())) return false;
+    advanceTo(p_ + keyword.size());
     return true;
   }
-  void keyword(std::string_view keyword, std::string const& where) {
-    if (atEnd()) fail("missing '" + std::string(keyword) + "' " + where);
-    if (peek() != keyword) fail("expected '" + std::string(keyword) + "' " + where + ", found " + quoted(peek()));
-    ++pos_;
+  void keyword(std::string_view keyword, std::string_view where) {
+    if (atEnd()) fail(cat("missing '", keyword, "' ", where));
+    if (!takeIf(keyword)) fail(cat("expected '", keyword, "' ", where, ", found ", quoted(peek())));
   }
   void end() const {
     if (!atEnd()) fail("unexpected " + quoted(peek()));
   }
 
   // A word that is shown again later (a status name): no control bytes.
-  std::string const& name(std::string const& what) {
-    std::string const& word = take(what);
+  std::string_view name(std::string_view what) {
+    std::string_view const word = take(what);
     if (hasControlByte(word)) fail(quoted(word) + " holds a control character");
     return word;
   }
 
-  Bridging::VlanId vlan(std::string const& what) {
-    std::string const& word = take(what);
+  Bridging::VlanId vlan(std::string_view what) {
+    // The common case in one pass: 1 to 4 digits, no leading zero, up to
+    // 4094, then the end of the word.
+    char const* const limit = p_ + std::min<std::ptrdiff_t>(end_ - p_, 5);
+    char const* q = p_;
+    unsigned value = 0;
+    while (q != limit && static_cast<unsigned char>(*q - '0') <= 9)
+      value = value * 10 + static_cast<unsigned>(*q++ - '0');
+    if (q != p_ && q - p_ < 5 && *p_ != '0' && value <= kMaxVlan && wordEndsAt(q)) {
+      advanceTo(q);
+      return Bridging::VlanId(static_cast<std::uint16_t>(value));
+    }
+    std::string_view const word = take(what);
     Number const n = parseNumber(word);
+    if (n.kind == Number::Kind::ok && n.value >= 1 && n.value <= kMaxVlan) {
+      return Bridging::VlanId(static_cast<std::uint16_t>(n.value));
+    }
     std::string const range = "1.." + std::to_string(kMaxVlan);
     switch (n.kind) {
       case Number::Kind::notANumber:
@@ -126,13 +225,13 @@ class Cursor {
       case Number::Kind::ok:
         break;
     }
-    if (n.value < 1 || n.value > kMaxVlan) fail("VLAN " + word + " is out of range " + range);
-    return Bridging::VlanId(static_cast<std::uint16_t>(n.value));
+    fail(cat("VLAN ", word, " is out of range ", range));
   }
 
-  std::uint64_t number(std::string const& what, std::uint64_t min, std::uint64_t max) {
-    std::string const& word = take(what);
+  std::uint64_t number(std::string_view what, std::uint64_t min, std::uint64_t max) {
+    std::string_view const word = take(what);
     Number const n = parseNumber(word);
+    if (n.kind == Number::Kind::ok && n.value >= min && n.value <= max) return n.value;
     std::string const range = std::to_string(min) + ".." + std::to_string(max);
     switch (n.kind) {
       case Number::Kind::notANumber:
@@ -144,19 +243,19 @@ class Cursor {
       case Number::Kind::ok:
         break;
     }
-    if (n.value < min || n.value > max) fail(word + " is out of range " + range);
-    return n.value;
+    fail(cat(word, " is out of range ", range));
   }
 
-  IpGenAddr address(std::string const& what) {
-    std::string const& word = take(what);
-    auto a = IpGenAddr::fromString(word);
+  IpGenAddr address(std::string_view what) {
+    if (auto a = dottedQuadHere()) return *a;
+    std::string_view const word = take(what);
+    auto a = addressOf(word);
     if (!a) fail(quoted(word) + " is not an IPv4 or IPv6 address");
     return *a;
   }
 
   // A group: a multicast address, or a wildcard (0.0.0.0 / ::) when allowed.
-  IpGenAddr group(std::string const& what, bool wildcardAllowed) {
+  IpGenAddr group(std::string_view what, bool wildcardAllowed) {
     IpGenAddr g = address(what);
     if (g.isMulticast()) return g;
     if (wildcardAllowed && g.isWildcard()) return g;
@@ -168,30 +267,35 @@ class Cursor {
 
   // A source of `group`'s family: a unicast address, or `*` / the all-zero
   // address for any source.
-  IpGenAddr source(std::string const& what, IpGenAddr const& group) { return sourceOf(take(what), group); }
+  IpGenAddr source(std::string_view what, IpGenAddr const& group) { return sourceOf(take(what), group); }
 
-  IpGenAddr sourceOf(std::string const& word, IpGenAddr const& group) const {
-    if (word == "*") return IpGenAddr(group.af());
-    auto s = IpGenAddr::fromString(word);
+  IpGenAddr sourceOf(std::string_view word, IpGenAddr const& group) const {
+    if (same(word, "*")) return IpGenAddr(group.af());
+    auto s = addressOf(word);
     if (!s) fail(quoted(word) + " is not an IPv4 or IPv6 address (or '*')");
-    if (s->af() != group.af()) {
-      fail(std::string("source ") + s->stringValue() + " is " + familyName(s->af()) + " but group " +
-           group.stringValue() + " is " + familyName(group.af()));
-    }
-    if (s->isMulticast()) fail("source " + s->stringValue() + " is a multicast address");
-    return *s;
+    return checkedSource(*s, group);
   }
 
-  Wirl::IntfId intf(std::string const& what) {
-    std::string const& word = take(what);
+  // An address as a source of `group`: of its family, not multicast.
+  IpGenAddr checkedSource(IpGenAddr const& s, IpGenAddr const& group) const {
+    if (s.af() != group.af()) {
+      fail(std::string("source ") + s.stringValue() + " is " + familyName(s.af()) + " but group " +
+           group.stringValue() + " is " + familyName(group.af()));
+    }
+    if (s.isMulticast()) fail("source " + s.stringValue() + " is a multicast address");
+    return s;
+  }
+
+  Wirl::IntfId intf(std::string_view what) {
+    std::string_view const word = take(what);
     if (!Wirl::IntfId::validName(word)) {
       fail(quoted(word) + " is not a valid interface name (at most 64 printable characters)");
     }
     // "Vlan<N>" is the interface of VLAN N: N must be a VLAN, written as
     // numbers are, so that the name is the one the VLAN's interface has.
     std::string_view const prefix = "Vlan";
-    if (word.size() > prefix.size() && word.compare(0, prefix.size(), prefix) == 0) {
-      std::string_view digits = std::string_view(word).substr(prefix.size());
+    if (word.size() > prefix.size() && word.starts_with(prefix)) {
+      std::string_view digits = word.substr(prefix.size());
       Number const n = parseNumber(digits);
       if (n.kind == Number::Kind::leadingZero) {
         fail("interface " + quoted(word) + " has a leading zero (write Vlan" + withoutLeadingZeros(digits) + ")");
@@ -217,12 +321,14 @@ class Cursor {
   // `S G2 [tunnel T]` after 'route'. The source is checked against the
   // group's family, so the group is read first.
   Routing::Multicast::UnderlayRoute route() {
-    std::string const& sourceWord = take("route source");
+    // A dotted quad source is read in place; anything else as a word.
+    std::optional<IpGenAddr> const quad = dottedQuadHere();
+    std::string_view const sourceWord = quad ? std::string_view() : take("route source");
     IpGenAddr const g = group("route group", false);
-    IpGenAddr const s = sourceOf(sourceWord, g);
+    IpGenAddr const s = quad ? checkedSource(*quad, g) : sourceOf(sourceWord, g);
     Routing::Multicast::TunnelType tunnel = Routing::Multicast::TunnelType::vxlan;
     if (takeIf("tunnel")) {
-      std::string const& word = take("tunnel type after 'tunnel'");
+      std::string_view const word = take("tunnel type after 'tunnel'");
       auto t = Routing::Multicast::tunnelTypeFromString(word);
       if (!t) fail("unknown tunnel type " + quoted(word) + " (vxlan or gre)");
       tunnel = *t;
@@ -232,7 +338,7 @@ class Cursor {
 
   // `S G I` of `gmp` and `expect join`.
   Routing::Gmp::Brim::RouteIntfKey routeIntfKey() {
-    std::string const& sourceWord = take("source (an address or '*')");
+    std::string_view const sourceWord = take("source (an address or '*')");
     IpGenAddr const g = group("group", false);
     IpGenAddr const s = sourceOf(sourceWord, g);
     Wirl::IntfId const i = intf("interface");
@@ -240,16 +346,37 @@ class Cursor {
   }
 
  private:
-  std::vector<std::string> const& words_;
-  std::size_t pos_;
-  std::string command_;
+  // The cursor stands at the next word (or the end of the words): blanks
+  // are skipped as soon as a word has been read.
+  void skipBlanks() {
+    while (p_ != end_ && isBlank(*p_)) ++p_;
+  }
+  void advanceTo(char const* q) {
+    p_ = q;
+    skipBlanks();
+  }
+  bool wordEndsAt(char const* q) const { return q == end_ || !isWordByte(*q); }
+
+  // A dotted quad that is the whole of the next word, read in place.
+  std::optional<IpGenAddr> dottedQuadHere() {
+    IpGenAddr::Bytes bytes{};
+    char const* const q = dottedQuadPrefix(p_, end_, bytes.data());
+    if (!q || !wordEndsAt(q)) return std::nullopt;
+    advanceTo(q);
+    return IpGenAddr(Wirl::AddressFamily::ipv4, bytes);
+  }
+
+  Head& head_;
+  char const* p_;
+  char const* end_;
+  std::size_t nameWords_;
 };
 
 namespace {
 
 // ---- builders: the words after a command's keyword path -----------------------
 
-Side sideOf(Cursor const& c) { return c.words()[c.words()[0] == "no" ? 1 : 0] == "local" ? Side::local : Side::peer; }
+Side sideOf(Cursor const& c) { return c.pathWord(c.pathWord(0) == "no" ? 1 : 0) == "local" ? Side::local : Side::peer; }
 
 MembershipPath membershipPath(Cursor& c, bool removal) {
   MembershipPath p;
@@ -325,7 +452,7 @@ Command explain(Cursor& c) {
 Command expectReason(Cursor& c) {
   ExpectReason e{c.routeIntfKey(), std::nullopt, std::nullopt};
   if (c.takeIf("status")) {
-    e.status = c.name("status NAME after 'status'");
+    e.status = std::string(c.name("status NAME after 'status'"));
   } else {
     c.keyword("mapping", "(or 'status') after the interface");
     Bridging::VlanId const vlan = c.vlan("VLAN after 'mapping'");
@@ -338,7 +465,7 @@ Command expectReason(Cursor& c) {
 }
 
 // The table a `gmp|sbd` keyword of the path named.
-Table tableAt(Cursor const& c, std::size_t i) { return c.words()[i] == "gmp" ? Table::gmp : Table::sbd; }
+Table tableAt(Cursor const& c, std::size_t i) { return c.pathWord(i) == "gmp" ? Table::gmp : Table::sbd; }
 
 Command sbdIs(Cursor& c) {
   SbdIs s;
@@ -363,7 +490,7 @@ Command toggle(Cursor& c) {
   if (std::find(known.begin(), known.end(), t.name) == known.end()) {
     c.fail("unknown toggle " + quoted(t.name) + " (known: " + alternativesText(known, ", ") + ")");
   }
-  std::string const& state = c.take("'on' or 'off' after the toggle name");
+  std::string_view const state = c.take("'on' or 'off' after the toggle name");
   if (state != "on" && state != "off") c.fail("expected 'on' or 'off', found " + quoted(state));
   t.on = state == "on";
   c.end();
@@ -371,8 +498,8 @@ Command toggle(Cursor& c) {
 }
 
 Command startL3(Cursor& c) {
-  Start s{PathKind::l3, c.atEnd() ? std::string("local") : c.name("status NAME"), false};
-  s.named = c.words().size() > 2;
+  bool const named = !c.atEnd();
+  Start s{PathKind::l3, named ? std::string(c.name("status NAME")) : std::string("local"), named};
   c.end();
   return s;
 }
@@ -392,16 +519,16 @@ Command budget(Cursor& c) {
 }
 
 Command traceIs(Cursor& c) {
-  std::string const& settings = c.take("SETTINGS (HANDLE=LEVELS[,...], or off)");
+  std::string_view const settings = c.take("SETTINGS (HANDLE=LEVELS[,...], or off)");
   c.end();
   if (auto problem = checkTraceSettings(settings)) c.fail(*problem);
-  return TraceIs{settings};
+  return TraceIs{std::string(settings)};
 }
 
 Command traceFileIs(Cursor& c) {
-  std::string const& path = c.take("PATH (or '-' for standard error)");
+  std::string_view const path = c.take("PATH (or '-' for standard error)");
   c.end();
-  return TraceFileIs{path == "-" ? std::string() : path};
+  return TraceFileIs{path == "-" ? std::string() : std::string(path)};
 }
 
 template <bool present>
@@ -648,7 +775,7 @@ std::vector<std::string> commandWords() {
 
 namespace {
 
-bool pathMatches(std::vector<std::string> const& path, std::vector<std::string> const& words, std::size_t n) {
+bool pathMatches(std::vector<std::string> const& path, std::vector<std::string_view> const& words, std::size_t n) {
   if (words.size() < n || path.size() < n) return false;
   for (std::size_t i = 0; i < n; ++i) {
     std::string_view alts = path[i];
@@ -663,53 +790,91 @@ bool pathMatches(std::vector<std::string> const& path, std::vector<std::string> 
   return true;
 }
 
-std::string joined(std::vector<std::string> const& words, std::size_t n) {
+std::string joined(std::vector<std::string_view> const& words, std::size_t n) {
   std::string out;
-  for (std::size_t i = 0; i < n; ++i) out += (i ? " " : "") + words[i];
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i) out += ' ';
+    out += words[i];
+  }
   return out;
 }
 
-Command parseCommand(std::vector<std::string> const& raw, Dialect dialect) {
-  Grammar const& grammar = commandGrammar();
-  // Keywords are abbreviated at the prompt only: a file's words stand as
-  // written (resolving them without abbreviations would change nothing).
-  Grammar::Resolved r;
-  if (dialect == Dialect::prompt) r = grammar.resolve(raw, true);
-  std::vector<std::string> const& words = dialect == Dialect::prompt ? r.words : raw;
-  if (!r.ambiguous.empty()) {
-    std::string const prefix = r.matched ? joined(words, r.matched) + ": " : std::string();
-    throw Failure{prefix + "ambiguous " + quoted(words[r.matched]) + " (" + alternativesText(r.ambiguous) + ")"};
+// The keyword paths of the commands, grouped by their first keyword, with
+// each `a|b` split: what finding a line's command compares against.
+struct KeywordPath {
+  Command (*build)(Cursor& words);
+  std::vector<std::vector<std::string_view>> words;  // the keywords each word may be
+
+  bool matches(Head& line) const {
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      std::string_view const word = line.word(i);
+      if (std::none_of(words[i].begin(), words[i].end(), [word](std::string_view k) { return same(k, word); })) {
+        return false;
+      }
+    }
+    return true;
   }
-  // The command whose keyword path the line starts with, the longest one,
-  // among those whose first keyword is the line's first word.
-  static std::unordered_map<std::string, std::vector<std::size_t>> const byFirstWord = [&grammar] {
-    std::unordered_map<std::string, std::vector<std::size_t>> out;
+};
+struct FirstKeyword {
+  std::string_view word;
+  std::vector<KeywordPath> paths;
+};
+
+std::vector<std::string_view> alternatives(std::string_view alts) {
+  std::vector<std::string_view> out;
+  while (!alts.empty()) {
+    std::size_t const bar = alts.find('|');
+    out.push_back(alts.substr(0, bar));
+    alts = bar == std::string_view::npos ? std::string_view() : alts.substr(bar + 1);
+  }
+  return out;
+}
+
+std::vector<FirstKeyword> const& commandsByFirstKeyword() {
+  static std::vector<FirstKeyword> const all = [] {
+    Grammar const& grammar = commandGrammar();
+    std::vector<FirstKeyword> out;
     for (std::size_t i = 0; i < grammar.size(); ++i) {
       if (grammar.path(i).empty()) continue;
-      std::string_view alts = grammar.path(i).front();
-      while (!alts.empty()) {
-        std::size_t const bar = alts.find('|');
-        out[std::string(alts.substr(0, bar))].push_back(i);
-        alts = bar == std::string_view::npos ? std::string_view() : alts.substr(bar + 1);
+      if (grammar.path(i).size() > kMaxPath) throw std::logic_error("a command path longer than kMaxPath");
+      KeywordPath p{commandTable()[i].build, {}};
+      for (std::string const& word : grammar.path(i)) p.words.push_back(alternatives(word));
+      for (std::string_view const first : p.words.front()) {
+        auto it = std::find_if(out.begin(), out.end(), [first](auto const& f) { return f.word == first; });
+        if (it == out.end()) it = out.insert(out.end(), FirstKeyword{first, {}});
+        it->paths.push_back(p);
       }
     }
     return out;
   }();
-  static std::vector<std::size_t> const kNone;
-  auto const candidates = byFirstWord.find(words.front());
-  std::optional<std::size_t> best;
-  for (std::size_t const i : candidates == byFirstWord.end() ? kNone : candidates->second) {
-    std::size_t const n = grammar.path(i).size();
-    if (pathMatches(grammar.path(i), words, n) && (!best || n > grammar.path(*best).size())) best = i;
+  return all;
+}
+
+// The command of a line whose keywords are spelt out in full.
+Command parseWords(std::string_view line, Dialect dialect) {
+  // The command whose keyword path the line starts with, the longest one,
+  // among those whose first keyword is the line's first word.
+  Head head(line);
+  std::string_view const first = head.word(0);
+  KeywordPath const* best = nullptr;
+  for (FirstKeyword const& f : commandsByFirstKeyword()) {
+    if (!same(f.word, first)) continue;
+    for (KeywordPath const& p : f.paths) {
+      if ((!best || p.words.size() > best->words.size()) && p.matches(head)) best = &p;
+    }
+    break;
   }
   if (best) {
     // Named by its keyword path: "map", "no map", "start l3", "expect no join"
     // ("vlan" introduces the VLAN: not part of the name).
-    std::size_t const n = grammar.path(*best).size();
-    Cursor c(words, n, joined(words, words[n - 1] == "vlan" ? n - 1 : n));
-    return commandTable()[*best].build(c);
+    std::size_t const n = best->words.size();
+    Cursor c(head, n, same(head.word(n - 1), "vlan") ? n - 1 : n);
+    return best->build(c);
   }
   // None: say where the keywords stopped fitting.
+  std::vector<std::string_view> words;
+  splitWords(line, words);
+  Grammar const& grammar = commandGrammar();
   std::size_t depth = 0;
   for (std::size_t i = 0; i < grammar.size(); ++i) {
     while (depth < grammar.path(i).size() && pathMatches(grammar.path(i), words, depth + 1)) ++depth;
@@ -730,13 +895,35 @@ Command parseCommand(std::vector<std::string> const& raw, Dialect dialect) {
   throw Failure{prefix + ": expected " + alternativesText(choices) + ", found " + quoted(words[depth])};
 }
 
+Command parseCommand(std::string_view line, Dialect dialect) {
+  // Keywords are abbreviated at the prompt only: a file's words stand as
+  // written (resolving them without abbreviations would change nothing).
+  if (dialect == Dialect::file) return parseWords(line, dialect);
+  Grammar::Resolved const r = commandGrammar().resolve(splitWords(line), true);
+  std::vector<std::string_view> const resolved(r.words.begin(), r.words.end());
+  if (!r.ambiguous.empty()) {
+    std::string const prefix = r.matched ? joined(resolved, r.matched) + ": " : std::string();
+    throw Failure{prefix + "ambiguous " + quoted(resolved[r.matched]) + " (" + alternativesText(r.ambiguous) + ")"};
+  }
+  // The words, keywords spelt out, as a line of their own.
+  return parseWords(joined(resolved, resolved.size()), dialect);
+}
+
+// A line's words are looked at only once it is known to hold some: a blank
+// or comment-only line is no command.
+bool holdsWords(std::string_view line) {
+  for (char const c : line) {
+    if (!isBlank(c)) return isWordByte(c);
+  }
+  return false;
+}
+
 }  // namespace
 
 ParseResult parseLine(std::string_view line, Dialect dialect) {
-  std::vector<std::string> const words = splitWords(line);
-  if (words.empty()) return ParseResult::emptyLine();
+  if (!holdsWords(line)) return ParseResult::emptyLine();
   try {
-    return ParseResult::of(parseCommand(words, dialect));
+    return ParseResult::of(parseCommand(line, dialect));
   } catch (Failure const& f) {
     return ParseResult::failure(f.message);
   }

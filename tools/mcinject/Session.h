@@ -69,12 +69,19 @@ class Session {
     bool keepGoing = false;
     Dialect dialect = Dialect::file;
   };
-  int runLines(LineSource const& next, Style const& style);
+  // `next(line)` sets `line` to the next line (valid until the next call) and
+  // returns true, or returns false at the end of the input.
+  template <class Next>
+  int runLines(Next next, Style const& style);
+  // "NAME:LINE: " of the line running, "% " at the prompt: spelt out only
+  // for a message.
+  std::string where() const;
 
   Process& process_;
   std::ostream& out_;
   std::ostream& err_;
-  std::string where_;  // "NAME:LINE: " of the line running, "% " at the prompt
+  std::string name_;  // the input's name; empty at the prompt
+  std::size_t lineNo_ = 0;  // the line running; 0 before the first one
   bool keepGoing_ = false;
 };
 

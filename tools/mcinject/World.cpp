@@ -262,7 +262,7 @@ void World::pathDel() {
 }
 
 bool World::settle() {
-  if (held_) return true;
+  if (held_ || scheduler_->idle()) return true;
   scheduler_->runUntilIdle(kSettleSliceLimit);
   return scheduler_->idle();
 }

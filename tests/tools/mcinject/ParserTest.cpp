@@ -5,6 +5,7 @@
 
 #include "Lexer.h"
 #include "Parser.h"
+#include "Text.h"
 
 namespace Mcinject {
 namespace {
@@ -141,6 +142,48 @@ TEST(ParserTest, BadLinesSayWhatIsWrong) {
     ParseResult r = parseLine(c.line);
     EXPECT_TRUE(r.isError()) << c.line << " parsed";
     EXPECT_EQ(r.error(), c.message) << c.line;
+  }
+}
+
+TEST(ParserTest, ValuesReadWhereTheyStandEndWithTheirWord) {
+  // VLANs and dotted quads are read in place in the line: each must be the
+  // whole of its word, whatever byte follows, and mean what the general
+  // rules (parseNumber's, the library's address reader) make of that word;
+  // a message names the whole word.
+  std::string const tails[] = {"", "x", ".", "0", ".1", ":1", "\x01", "\xff", "/32"};
+  std::string const ends[] = {"", " ", "\t", "\v", "#c", "\n", "\r"};
+  for (std::string const& tail : tails) {
+    for (std::string const& end : ends) {
+      for (std::string const v : {"1", "10", "4094", "4095", "0", "010"}) {
+        std::string const word = v + tail;
+        bool const valid = word.find_first_not_of("0123456789") == std::string::npos && word[0] != '0' &&
+                           word.size() <= 4 && std::stoi(word) <= 4094;
+        ParseResult const r = parseLine("map vlan " + word + end);
+        ASSERT_EQ(r.isError(), !valid) << testing::PrintToString(word + end);
+        EXPECT_TRUE(valid || r.error().find(escaped(word)) != std::string::npos) << r.error();
+        if (valid) {
+          EXPECT_EQ(std::get<MapIs>(r.command()).key.vlanId().value(), std::stoi(word)) << word;
+        }
+      }
+      for (std::string const a : {"239.1.1.1", "225.255.255.25", "0.0.0.0", "10.0.0.1", "1.2.3.4"}) {
+        std::string const word = a + tail;
+        auto const addr = IpGenAddr::fromString(word);
+        ParseResult const group = parseLine("map vlan 10 group " + word + end);
+        bool const groupOk = addr && (addr->isMulticast() || addr->isWildcard());
+        ASSERT_EQ(group.isError(), !groupOk) << testing::PrintToString(word + end);
+        EXPECT_TRUE(groupOk || group.error().find(escaped(word)) != std::string::npos) << group.error();
+        if (groupOk) {
+          EXPECT_EQ(std::get<MapIs>(group.command()).key.groupAddr(), *addr) << word;
+        }
+        ParseResult const route = parseLine("map vlan 10 route " + word + " 225.1.1.1" + end);
+        bool const sourceOk = addr && addr->af() == AddressFamily::ipv4 && !addr->isMulticast();
+        ASSERT_EQ(route.isError(), !sourceOk) << testing::PrintToString(word);
+        EXPECT_TRUE(sourceOk || route.error().find(escaped(word)) != std::string::npos) << route.error();
+        if (sourceOk) {
+          EXPECT_EQ(std::get<MapIs>(route.command()).route->source(), *addr) << word;
+        }
+      }
+    }
   }
 }
 
