@@ -70,6 +70,8 @@ Mutation const mutations[] = {
     {"erase all at the first", {1, 3, 5, 9}, 1, {1, 3, 5, 9}, {}, {1}, {}},
     {"erase all at the last", {1, 3}, 3, {1, 3}, {}, {1, 3}, {}},
     {"insert ahead and behind", {1, 3, 5, 9}, 3, {}, {4, 0}, {1, 3, 4, 5, 9}, {0, 1, 3, 4, 5, 9}},
+    // The cursor's element is the first one left: the walk still goes on after it.
+    {"erase all earlier", {1, 3, 5}, 3, {1}, {}, {1, 3, 5}, {3, 5}},
     // The walk has to resume by key after the removal.
     {"erase current, insert around", {1, 3, 5, 9}, 3, {3}, {2, 4}, {1, 3, 4, 5, 9}, {1, 2, 4, 5, 9}},
     {"erase and reinsert current", {1, 3, 5}, 3, {3}, {3}, {1, 3, 5}, {1, 3, 5}},
