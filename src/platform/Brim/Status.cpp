@@ -186,9 +186,6 @@ bool Status::membershipDel(RouteIntfKey const& key) {
       if (std::size_t const b = find(held, hashOf(held)); b != kNone) segmentInsert(b);
     }
   }
-  // Far fewer entries than buckets: the buckets shrink (none at all when the
-  // table is empty).
-  if (count_ * 8 < capacity_ && capacity_ > 8) rehash(capacityFor(count_));
   notify(attrMembership, Vorn::Key(copy));
   return true;
 }
