@@ -95,7 +95,21 @@ std::size_t Status::insertNew(RouteIntfKey const& key, StatusValue value, std::u
 }
 
 void Status::erase(std::size_t bucket) noexcept {
-  if (sortedBuilt_ && (added_.empty() || added_.erase(buckets_[bucket].key) == 0)) ++removed_;
+  if (sortedBuilt_) {
+    RouteIntfKey const& key = buckets_[bucket].key;
+    // A key kept aside is only there (its sorted copy, if any, is already
+    // counted as gone); the key a walk has just reached is marked where it is.
+    bool const aside = !added_.empty() && added_.erase(key) > 0;
+    if (aside) {
+      // nothing else holds it
+    } else if (reached_ != kNone && sorted_[reached_] == key) {
+      gone_[reached_] = true;
+      ++goneCount_;
+      reached_ = kNone;
+    } else {
+      ++removed_;
+    }
+  }
   --count_;
   if (ctrl_[nextBucket(bucket)] != kEmpty) {
     ctrl_[bucket] = kTombstone;  // a probe path may go on through it
@@ -213,15 +227,21 @@ void Status::sortedBuild() const {
     if (ctrl_[b] & kFull) sorted_.push_back(buckets_[b].key);
   }
   std::sort(sorted_.begin(), sorted_.end());
+  gone_.assign(sorted_.size(), false);
   added_.clear();
   removed_ = 0;
+  goneCount_ = 0;
+  reached_ = kNone;
   sortedBuilt_ = true;
 }
 
 void Status::sortedDrop() const noexcept {
-  std::vector<RouteIntfKey>().swap(sorted_);  // its memory too
+  std::vector<RouteIntfKey>().swap(sorted_);  // their memory too
+  std::vector<bool>().swap(gone_);
   added_.clear();
   removed_ = 0;
+  goneCount_ = 0;
+  reached_ = kNone;
   sortedBuilt_ = false;
 }
 
@@ -238,19 +258,19 @@ bool Status::membershipIterNext(RouteIntfKey& key, IterHint& hint) const {
                              : (pos == 0 || sorted_[pos - 1] < key) && (pos == sorted_.size() || !(sorted_[pos] < key)));
   if (!fits) {
     // A search; over a copy holding mostly removed keys, a fresh copy first.
-    if (removed_ > count_ + kSortedSlack) sortedBuild();
+    if (removed_ + goneCount_ > count_ + kSortedSlack) sortedBuild();
     pos = static_cast<std::size_t>((started ? std::upper_bound(sorted_.begin(), sorted_.end(), key)
                                             : std::lower_bound(sorted_.begin(), sorted_.end(), key)) -
                                    sorted_.begin());
   }
-  // The first sorted key still in the table (all are while none was removed),
+  // The first sorted key still in the table,
   std::size_t const from = pos;
   std::size_t bucket = kNone;
-  if (removed_ > 0) {
-    for (; pos < sorted_.size(); ++pos) {
-      bucket = find(sorted_[pos], hashOf(sorted_[pos]));
-      if (bucket != kNone) break;
-    }
+  for (; pos < sorted_.size(); ++pos) {
+    if (gone_[pos]) continue;
+    if (removed_ == 0) break;
+    bucket = find(sorted_[pos], hashOf(sorted_[pos]));
+    if (bucket != kNone) break;
   }
   // and the first key added since the copy was built.
   auto const added = added_.empty() ? added_.end() : started ? added_.upper_bound(key) : added_.lower_bound(key);
@@ -258,9 +278,11 @@ bool Status::membershipIterNext(RouteIntfKey& key, IterHint& hint) const {
   std::size_t after = pos + 1;  // the first sorted key after `next`
   if (pos < sorted_.size() && (added == added_.end() || !(*added < sorted_[pos]))) {
     next = sorted_[pos];
+    reached_ = pos;
   } else if (added != added_.end()) {
     next = *added;
     bucket = kNone;
+    reached_ = kNone;
     // Only removed keys lie in [from, pos): some may sort before `next`.
     for (after = from; after < pos && !(next < sorted_[after]); ++after) {
     }

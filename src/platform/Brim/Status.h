@@ -205,12 +205,18 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   std::size_t count_ = 0;  // entries
   std::size_t used_ = 0;   // entries and tombstones
 
-  // The walk's sorted keys: every entry's key is in `sorted_` or in `added_`;
-  // `sorted_` may hold keys removed since it was built (`removed_` counts
-  // them, or more). Nothing held while `sortedBuilt_` is false.
+  // The walk's sorted keys: every entry's key is in `sorted_` or in `added_`.
+  // `sorted_` may hold keys removed since it was built: those marked in
+  // `gone_` (a walk removing the entry it has just reached: no search needed
+  // to mark it), and `removed_` others (or fewer: while it is 0 every
+  // unmarked key is in the table, else a step looks each key up). Nothing
+  // held while `sortedBuilt_` is false.
   mutable std::vector<RouteIntfKey> sorted_;
+  mutable std::vector<bool> gone_;
   mutable std::set<RouteIntfKey> added_;
   mutable std::size_t removed_ = 0;
+  mutable std::size_t goneCount_ = 0;
+  mutable std::size_t reached_ = kNone;  // where in `sorted_` the last step's key is
   mutable bool sortedBuilt_ = false;
 
   std::uint64_t epoch_ = 0;
