@@ -103,16 +103,19 @@ TEST(StatusWrites, RemovingTheEntryAWalkStandsOnRemovesExactlyIt) {
 // walks whose steps remove what they reach, jump to another key or start
 // over, and bursts that grow or shrink the table (and drop or rebuild the
 // walk's sorted keys) between two steps of a walk; every answer is checked
-// against a plain map. In process, and over a small shared segment that
-// overflows and catches up.
-class StatusRandomized : public ::testing::TestWithParam<bool> {};
+// against a plain map. In process (with IPv4 keys, then with IPv6 ones
+// mixed in: the walk sorts either kind its own way), and over a small shared
+// segment that overflows and catches up.
+enum class Run { inProcess, mixedFamilies, sharedSegment };
+class StatusRandomized : public ::testing::TestWithParam<Run> {};
 
 TEST_P(StatusRandomized, AgreesWithAnOrderedMap) {
   std::string const segment = "mcinject-test-" + std::to_string(::getpid()) + "-status";
   std::size_t const capacity = 300;
   std::size_t reports = 0;
   Brim::BrimMapBase::reporterIs([&](std::string const&, std::string const&) { ++reports; });
-  auto t = GetParam() ? Status::statusIs(segment, {.capacity = capacity}) : Status::statusIs();
+  bool const shared = GetParam() == Run::sharedSegment, mixed = GetParam() == Run::mixedFamilies;
+  auto t = shared ? Status::statusIs(segment, {.capacity = capacity}) : Status::statusIs();
   Routing::Gmp::Brim::StatusEntries model;
   struct Walk {
     RouteIntfKey key;
@@ -123,11 +126,13 @@ TEST_P(StatusRandomized, AgreesWithAnOrderedMap) {
     x = x * 1103515245u + 12345u;
     return (x >> 8) % n;
   };
-  // Key n: groups 225.1.(n / 200).(n % 200) on three VLANs, some with a source.
-  auto k = [](unsigned n) {
+  // Key n: group 225.1.(n / 400).(n / 2 % 200) on VLAN 1 or 2, some with a
+  // source; mixed: every seventh an IPv6 group.
+  auto k = [&](unsigned n) {
+    if (mixed && n % 7 == 0) return TestSupport::joinKey("::", "ff3e::" + std::to_string(n), 2);
     return TestSupport::joinKey(n % 5 ? "0.0.0.0" : "10.0.0.1",
-                                "225.1." + std::to_string(n / 200) + "." + std::to_string(n % 200),
-                                static_cast<unsigned short>(1 + n % 3));
+                                "225.1." + std::to_string(n / 400) + "." + std::to_string(n / 2 % 200),
+                                static_cast<unsigned short>(1 + n % 2));
   };
   auto anyPresent = [&] { return std::next(model.begin(), next(static_cast<unsigned>(model.size())))->first; };
   for (int step = 0; step < 8000; ++step) {
@@ -199,7 +204,11 @@ TEST_P(StatusRandomized, AgreesWithAnOrderedMap) {
   ::shm_unlink(("/" + segment).c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Backings, StatusRandomized, ::testing::Bool(),
-                         [](auto const& info) { return info.param ? "SharedSegment" : "InProcess"; });
+std::string runName(::testing::TestParamInfo<Run> const& info) {
+  char const* const names[] = {"InProcess", "MixedFamilies", "SharedSegment"};
+  return names[static_cast<int>(info.param)];
+}
+INSTANTIATE_TEST_SUITE_P(Runs, StatusRandomized,
+                         ::testing::Values(Run::inProcess, Run::mixedFamilies, Run::sharedSegment), runName);
 
 }  // namespace
