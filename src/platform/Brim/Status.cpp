@@ -280,6 +280,9 @@ bool Status::membershipDel(RouteIntfKey const& key) {
       if (std::size_t const b = find(held, hashOf(held)); b != kNone) segmentInsert(b);
     }
   }
+  // Far fewer entries than buckets: the buckets shrink (to none when the
+  // table empties), so that a mass removal gives the memory back.
+  if (count_ * 8 < capacity_) rehash(capacityFor(count_));
   notify(attrMembership, Vorn::Key(copy));
   return true;
 }
