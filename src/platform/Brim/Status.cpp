@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <sstream>
+#include <type_traits>
 #include <vector>
 
 #include "model/ModelSupport.h"
@@ -160,7 +162,7 @@ std::size_t Status::insertNew(RouteIntfKey const& key, StatusValue value, std::u
   }
   if (ctrl_[i] == kEmpty) ++used_;
   ctrl_[i] = tagOf(hash);
-  buckets_[i] = Bucket{key, value};
+  std::construct_at(&buckets_[i], Bucket{key, value});
   ++count_;
   if (sortedBuilt_) {
     // Keys kept aside cost the point operations: past a share of the sorted
@@ -207,11 +209,12 @@ void Status::erase(std::size_t bucket) noexcept {
 }
 
 void Status::rehash(std::size_t capacity) {
+  static_assert(std::is_trivially_destructible_v<Bucket>, "buckets are freed without destroying entries");
   std::unique_ptr<std::uint8_t[]> ctrl;
-  std::unique_ptr<Bucket[]> buckets;
+  std::unique_ptr<Bucket[], BucketsFree> buckets;
   if (capacity > 0) {
     ctrl = std::make_unique<std::uint8_t[]>(capacity);  // all kEmpty
-    buckets = std::make_unique_for_overwrite<Bucket[]>(capacity);
+    buckets = {std::allocator<Bucket>().allocate(capacity), BucketsFree{capacity}};
   }
   std::swap(ctrl, ctrl_);
   std::swap(buckets, buckets_);
@@ -223,7 +226,7 @@ void Status::rehash(std::size_t capacity) {
     std::size_t i = home(hash);
     while (ctrl_[i] != kEmpty) i = nextBucket(i);
     ctrl_[i] = tagOf(hash);
-    buckets_[i] = buckets[b];
+    std::construct_at(&buckets_[i], buckets[b]);
   }
 }
 

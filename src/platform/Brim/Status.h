@@ -200,7 +200,13 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   void sortedDrop() const noexcept;
 
   std::unique_ptr<std::uint8_t[]> ctrl_;  // kEmpty, kTombstone or kFull | hash bits
-  std::unique_ptr<Bucket[]> buckets_;
+  // Bucket storage is left unconstructed until an entry goes in (a full
+  // bucket holds a constructed entry): a rehash writes each new bucket once.
+  struct BucketsFree {
+    std::size_t capacity;
+    void operator()(Bucket* b) const noexcept { std::allocator<Bucket>().deallocate(b, capacity); }
+  };
+  std::unique_ptr<Bucket[], BucketsFree> buckets_;
   std::size_t capacity_ = 0;
   std::size_t count_ = 0;  // entries
   std::size_t used_ = 0;   // entries and tombstones
