@@ -190,6 +190,8 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   void erase(std::size_t bucket) noexcept;
   // Moves every entry into `capacity` fresh buckets (tombstones go).
   void rehash(std::size_t capacity);
+  // The hash's top 32 bits scaled to the capacity (which need not be a power
+  // of two); keys go in bucket order by hash, so a rehash writes in order.
   std::size_t home(std::uint64_t hash) const noexcept {
     return static_cast<std::size_t>(((hash >> 32) * capacity_) >> 32);
   }
