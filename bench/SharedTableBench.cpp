@@ -3,7 +3,9 @@
 //                           in-process table and into one backed by a shared
 //                           segment, in the same run; counters give both rates
 //                           (operations per second of CPU time) and `ratio`,
-//                           shared time over in-process time.
+//                           shared time over in-process time. Keys come in
+//   S1_..Shuffled/N         key order, or (Shuffled) in a random order, as
+//                           membership churn brings them.
 //   S2_RestartL3/N          l3InjectSmFactory over a surviving segment that
 //   S2_RestartVpn/N/P       holds the Joins of the same inputs (opening the
 //                           segment included; VPN: scheduler to idle, its
@@ -16,7 +18,9 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,7 +71,7 @@ std::string segmentMatches(Status const& table) {
   return cpuSeconds() - t0;
 }
 
-void S1_TableWriteDelete(benchmark::State& state) {
+void s1(benchmark::State& state, bool shuffled) {
   auto const n = static_cast<std::size_t>(state.range(0));
   std::vector<RouteIntfKey> keys;
   keys.reserve(n);
@@ -75,6 +79,7 @@ void S1_TableWriteDelete(benchmark::State& state) {
     keys.emplace_back(Wirl::IpGenAddr(Wirl::AddressFamily::ipv4), Wirl::IpGenAddr::v4(0xe1000000u + static_cast<std::uint32_t>(i)),
                       Wirl::VlanIntfId::vlanIdToIntfId(static_cast<unsigned short>(1 + i % 4094)));
   }
+  if (shuffled) std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
   BenchSegment seg("s1");
   auto inproc = Status::statusIs();
   auto shared = Status::statusIs(seg.name, sized(n));
@@ -94,6 +99,9 @@ void S1_TableWriteDelete(benchmark::State& state) {
   state.counters["shared_ops_per_s"] = ops / remote;
   state.counters["ratio"] = remote / local;
 }
+
+void S1_TableWriteDelete(benchmark::State& state) { s1(state, false); }
+void S1_TableWriteDeleteShuffled(benchmark::State& state) { s1(state, true); }
 
 // Starts one path on `gmp` and runs it to idle; returns it.
 struct Started {
@@ -160,5 +168,6 @@ void S2_RestartVpn(benchmark::State& state) { restart(state, true); }
 }  // namespace
 
 BENCHMARK(S1_TableWriteDelete)->Arg(4096)->Arg(65536)->Unit(benchmark::kMillisecond);
+BENCHMARK(S1_TableWriteDeleteShuffled)->Arg(65536)->Unit(benchmark::kMillisecond);
 BENCHMARK(S2_RestartL3)->Arg(4096)->Arg(65536)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(S2_RestartVpn)->Args({4096, 64})->Args({65536, 64})->UseManualTime()->Unit(benchmark::kMillisecond);

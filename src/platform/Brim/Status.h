@@ -4,17 +4,27 @@
 //   One Membership entry per key (source, group, interface); a Join is an
 //   entry with value 1. `membershipIs` writes or overwrites the entry of its
 //   key (and says whether the key was new), `membershipDel` removes it (a
-//   missing key is not an error; removing the entry a walk has just reached,
-//   or the one after the entry removed last, costs no search). The
-//   entries can be walked one at a time in the table's own order (sorted by
+//   missing key is not an error). Both, and `membership(key)`, are one probe
+//   of a hash table: their cost does not grow with the table. The buckets
+//   are sized for the entries (a Join takes 56 to 84 bytes of them) whenever
+//   they are rebuilt: when entries and removal marks fill 7/8 of them, or
+//   when entries fall below 1/8 (a mass removal gives the memory back).
+//   The entries can be walked one at a time in the table's own order (sorted by
 //   key) with an IterHint carrying the position from step to step: start from
 //   a cleared key and a fresh hint, then call again with the key filled in.
 //   Entries may be removed or added while walking, and the key may be changed
 //   between steps: a step always answers from the key it is given. A step moves
-//   on from the entry the previous one reached, or from the successor of the
-//   entry just removed (a walk deleting as it goes), without searching; it
-//   searches the table when neither is certainly right (say, another entry was
-//   removed since, or the key was changed).
+//   on from the position the previous one reached without searching when that
+//   position is certainly right for the key (checked against its neighbours),
+//   else it searches.
+//
+//   Walks use a sorted copy of the keys, built when a walk needs it and kept
+//   while it stays cheap to keep: keys added since are held in a small sorted
+//   side set, keys removed since are skipped. Many additions drop the copy
+//   (point operations then pay nothing for it); a walk that ends drops it too,
+//   freeing its memory. A walk step is O(log n) at worst, O(1) amortised when
+//   it moves on from the previous one; the first step after the copy was
+//   dropped sorts the keys.
 //
 //   Reads raise Corvo::CorruptionDetectedException when the table was armed
 //   with `corruptNextReadIs(true)` (BrimMapBase).
@@ -29,14 +39,14 @@
 //   `statusIs()` makes an in-process table (the default). `statusIs(name)`
 //   backs it with the shared-memory segment `name` as well (SharedSegment.h):
 //   other processes read the Joins there, and the table outlives the process.
-//   The in-process map stays the walk's ordered index and this process's
-//   copy; every write and removal goes through to the segment before
-//   observers hear of it. Opening loads the segment's entries (no observer
-//   sees them arrive) and reports each slot it had to clear (left mid-write by
-//   a writer that died, or damaged) through `doCorruptionDetected`. A walk
-//   step checks the slot of the entry it reaches: a damaged slot raises
-//   Corvo::CorruptionDetectedException, naming the slot and why, and is
-//   written again from this process's copy.
+//   The in-process table stays this process's copy (each entry keeps the slot
+//   that holds it in the segment); every write and removal goes through to
+//   the segment before observers hear of it. Opening loads the segment's
+//   entries (no observer sees them arrive) and reports each slot it had to
+//   clear (left mid-write by a writer that died, or damaged) through
+//   `doCorruptionDetected`. A walk step checks the slot of the entry it
+//   reaches: a damaged slot raises Corvo::CorruptionDetectedException, naming
+//   the slot and why, and is written again from this process's copy.
 //   A full segment: a new entry the segment has no room for stays in this
 //   table only, is reported through `doCorruptionDetected` ("segment full"),
 //   counted in `segmentOverflow()`, and goes into the segment as soon as a
@@ -44,8 +54,8 @@
 //
 // WARNING
 //   Single event thread. A hint may be passed to another table or outlive its
-//   own (its position is then ignored), but not be shared by two walks at once
-//   to any benefit: each step overwrites the position it holds.
+//   own (a step checks the position against the key before using it), but not be shared by two walks at once to any benefit: each
+//   step overwrites the position it holds.
 //
 // TYPICAL USAGE
 //   Brim::RouteIntfKey key; Brim::IterHint hint;
@@ -53,6 +63,7 @@
 #pragma once
 
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -61,12 +72,12 @@
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "Brim/BrimMapBase.h"
 #include "Brim/RouteIntfKey.h"
 #include "Brim/SharedSegment.h"
 #include "Vorn/Entity.h"
-#include "Vorn/Pool.h"
 
 namespace Routing::Gmp::Brim {
 
@@ -92,33 +103,28 @@ class StatusValue {
   std::uint32_t slot_ = SharedSegment::kNoSlot;
 };
 
-// The table's entries by key (nodes from Vorn::Pool: a Join is written and
-// withdrawn on every membership change).
-using StatusEntries =
-    std::map<RouteIntfKey, StatusValue, std::less<>, Vorn::PoolAllocator<std::pair<RouteIntfKey const, StatusValue>>>;
+// A sorted snapshot of the table's entries (see Status::entries).
+using StatusEntries = std::map<RouteIntfKey, StatusValue, std::less<>>;
 
 // The position of a walk, carried from step to step. Besides saying whether the
-// walk has started, it holds the entry the previous step reached, so that the
-// next step can move on from there instead of searching the table again. The
-// held position is used only while it is certainly valid: on the same table,
-// with nothing erased from it since, and for the key that entry has.
+// walk has started, it holds where the previous step stood in the table's
+// sorted keys, so that the next step can move on from there instead of
+// searching. The position is used only when the keys around it show it is
+// right for the key the step is given (on whatever table).
 struct IterHint {
   bool started = false;
 
  private:
   friend class Status;
-  std::uint64_t table_ = 0;     // the id of the table `at_` belongs to; 0: none held
-  std::uint64_t erasures_ = 0;  // that table's erase count when `at_` was taken
-  StatusEntries::const_iterator at_{};
+  std::size_t pos_ = 0;  // in the sorted keys: the first one after the key reached
 };
 
 class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
  public:
   enum Attribute : Vorn::AttributeId { attrMembership = 1 };
 
-  Status() : ::Brim::BrimMapBase("Routing::Gmp::Brim::Status"), id_(newTableId()) {}
-  // Not copyable: a copy would carry the table's id, and a hint taken on one
-  // would be trusted on the other.
+  Status() : ::Brim::BrimMapBase("Routing::Gmp::Brim::Status") {}
+  // Not copyable: the entries keep the slots of one segment.
   Status(Status const&) = delete;
   Status& operator=(Status const&) = delete;
   ~Status() override;
@@ -132,7 +138,7 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // Returns whether an entry was removed.
   bool membershipDel(RouteIntfKey const& key);
   std::optional<Membership> membership(RouteIntfKey const& key) const;
-  std::size_t membershipCount() const noexcept { return entries_.size(); }
+  std::size_t membershipCount() const noexcept { return count_; }
 
   // One step of a walk: the first entry at or after `key` (fresh hint) or the
   // first entry after `key`; fills `key` in and returns true, or returns false
@@ -142,8 +148,9 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   // Corvo::CorruptionDetectedException.
   bool membershipIterNext(RouteIntfKey& key, IterHint& hint) const;
 
-  // All entries in key order (for tools and tests; not a corruption-checked read).
-  StatusEntries const& entries() const noexcept { return entries_; }
+  // A copy of all entries in key order (for tools and tests: it costs a sort
+  // of the table; not a corruption-checked read).
+  StatusEntries entries() const;
 
   // Effective changes so far (see OVERVIEW).
   std::uint64_t epoch() const noexcept { return epoch_; }
@@ -165,32 +172,66 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   char const* fwkType() const override { return "Routing::Gmp::Brim::Status"; }
 
  private:
-  using Entries = StatusEntries;
+  // One bucket of the hash table. The key and value sit together so that a
+  // point operation touches one or two cache lines of entries; the bucket's
+  // state and a few bits of its key's hash live apart, in `ctrl_` (one byte
+  // per bucket), so that a probe scans them without touching entries.
+  struct Bucket {
+    RouteIntfKey key;
+    StatusValue value;
+  };
+  static constexpr std::size_t kNone = ~std::size_t{0};
 
-  static std::uint64_t newTableId() noexcept;
-  // Whether `it` is the first entry after `key` (end: no entry after it).
-  bool isFirstAfter(Entries::const_iterator it, RouteIntfKey const& key) const;
+  static std::uint64_t hashOf(RouteIntfKey const& key) noexcept;
+  // The bucket holding `key`, or kNone.
+  std::size_t find(RouteIntfKey const& key, std::uint64_t hash) const noexcept;
+  // Puts a new entry (the key has none) into the table; returns its bucket.
+  std::size_t insertNew(RouteIntfKey const& key, StatusValue value, std::uint64_t hash);
+  void erase(std::size_t bucket) noexcept;
+  // Moves every entry into `capacity` fresh buckets (tombstones go).
+  void rehash(std::size_t capacity);
+  // The hash's top 32 bits scaled to the capacity (which need not be a power
+  // of two); keys go in bucket order by hash, so a rehash writes in order.
+  std::size_t home(std::uint64_t hash) const noexcept {
+    return static_cast<std::size_t>(((hash >> 32) * capacity_) >> 32);
+  }
+  std::size_t nextBucket(std::size_t i) const noexcept { return i + 1 == capacity_ ? 0 : i + 1; }
 
-  Entries entries_;
-  // Never reused, so a hint from a table that is gone matches no other.
-  std::uint64_t const id_;
-  // Erasures so far: a held iterator stays valid while this is unchanged
-  // (inserts into a std::map invalidate no iterator).
-  std::uint64_t erasures_ = 0;
-  // The entry that followed the last one erased. Always valid: erasing it
-  // moves it on. Lets a walk that removes the entry it stands on go on
-  // without a search, once checked against the key.
-  Entries::const_iterator afterErase_ = entries_.end();
-  // The entry the last walk step reached, valid while no entry has been
-  // erased since (reachedErasures_ == erasures_): lets a walk remove the
-  // entry it stands on without a search.
-  mutable Entries::const_iterator reached_ = entries_.end();
-  mutable std::uint64_t reachedErasures_ = 0;
+  // The sorted copy of the keys walks use (see OVERVIEW).
+  void sortedBuild() const;
+  void sortedDrop() const noexcept;
+
+  std::unique_ptr<std::uint8_t[]> ctrl_;  // kEmpty, kTombstone or kFull | hash bits
+  // Bucket storage is left unconstructed until an entry goes in (a full
+  // bucket holds a constructed entry): a rehash writes each new bucket once.
+  struct BucketsFree {
+    std::size_t capacity;
+    void operator()(Bucket* b) const noexcept { std::allocator<Bucket>().deallocate(b, capacity); }
+  };
+  std::unique_ptr<Bucket[], BucketsFree> buckets_;
+  std::size_t capacity_ = 0;
+  std::size_t count_ = 0;  // entries
+  std::size_t used_ = 0;   // entries and tombstones
+
+  // The walk's sorted keys: every entry's key is in `sorted_` or in `added_`.
+  // `sorted_` may hold keys removed since it was built: those marked in
+  // `gone_` (a walk removing the entry it has just reached: no search needed
+  // to mark it), and `removed_` others (or fewer: while it is 0 every
+  // unmarked key is in the table, else a step looks each key up). Nothing
+  // held while `sortedBuilt_` is false.
+  mutable std::vector<RouteIntfKey> sorted_;
+  mutable std::vector<bool> gone_;
+  mutable std::set<RouteIntfKey> added_;
+  mutable std::size_t removed_ = 0;
+  mutable std::size_t goneCount_ = 0;
+  mutable std::size_t reached_ = kNone;  // where in `sorted_` the last step's key is
+  mutable bool sortedBuilt_ = false;
+
   std::uint64_t epoch_ = 0;
   std::uint64_t isCalls_ = 0;
   std::uint64_t delCalls_ = 0;
-  // Segment writes of an entry whose node `it` is.
-  void segmentInsert(Entries::iterator it);
+  // Segment writes of the entry in `bucket`.
+  void segmentInsert(std::size_t bucket);
   std::unique_ptr<SharedSegment> segment_;
   std::set<RouteIntfKey> overflow_;  // entries the full segment has no slot for
 };

@@ -1,12 +1,16 @@
-// The GMP membership status table's walk: a step moves on from the position
-// the hint holds, or from the successor of the entry just removed, when it
-// can, and must answer exactly what a search from the key would, whatever
-// happened to the table, the key or the hint in between.
+// The GMP membership status table: its point operations, and its walk, whose
+// step moves on from the position the hint holds when it can and must answer
+// exactly what a search from the key would, whatever happened to the table,
+// the key or the hint in between.
 #include "Brim/Status.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,63 +99,116 @@ TEST(StatusWrites, RemovingTheEntryAWalkStandsOnRemovesExactlyIt) {
   EXPECT_EQ(t->entries().begin()->first, g(30));
 }
 
-TEST(StatusWrites, RemovalsAgreeWithAnOrderedMapWhateverTheOrder) {
-  // Runs of removals in key order (the entry after the last one removed),
-  // removals of the entry a walk step reached, and removals and writes
-  // anywhere, mixed; each answer is checked against a plain map.
-  auto t = Status::statusIs();
+// Writes and overwrites, removals anywhere or in key order (a cleanup), two
+// walks whose steps remove what they reach, jump to another key or start
+// over, and bursts that grow or shrink the table (and drop or rebuild the
+// walk's sorted keys) between two steps of a walk; every answer is checked
+// against a plain map. In process (with IPv4 keys, then with IPv6 ones
+// mixed in: the walk sorts either kind its own way), and over a small shared
+// segment that overflows and catches up.
+enum class Run { inProcess, mixedFamilies, sharedSegment };
+class StatusRandomized : public ::testing::TestWithParam<Run> {};
+
+TEST_P(StatusRandomized, AgreesWithAnOrderedMap) {
+  std::string const segment = "mcinject-test-" + std::to_string(::getpid()) + "-status";
+  std::size_t const capacity = 300;
+  std::size_t reports = 0;
+  Brim::BrimMapBase::reporterIs([&](std::string const&, std::string const&) { ++reports; });
+  bool const shared = GetParam() == Run::sharedSegment, mixed = GetParam() == Run::mixedFamilies;
+  auto t = shared ? Status::statusIs(segment, {.capacity = capacity}) : Status::statusIs();
   Routing::Gmp::Brim::StatusEntries model;
-  RouteIntfKey key;
-  IterHint hint;
+  struct Walk {
+    RouteIntfKey key;
+    IterHint hint;
+  } walks[2];
   unsigned x = 2024;
   auto next = [&](unsigned n) {
     x = x * 1103515245u + 12345u;
-    return (x >> 16) % n;
+    return (x >> 8) % n;
   };
-  for (int step = 0; step < 5000; ++step) {
+  // Key n: group 225.1.(n / 400).(n / 2 % 200) on VLAN 1 or 2, some with a
+  // source; mixed: every seventh an IPv6 group.
+  auto k = [&](unsigned n) {
+    if (mixed && n % 7 == 0) return TestSupport::joinKey("::", "ff3e::" + std::to_string(n), 2);
+    return TestSupport::joinKey(n % 5 ? "0.0.0.0" : "10.0.0.1",
+                                "225.1." + std::to_string(n / 400) + "." + std::to_string(n / 2 % 200),
+                                static_cast<unsigned short>(1 + n % 2));
+  };
+  auto anyPresent = [&] { return std::next(model.begin(), next(static_cast<unsigned>(model.size())))->first; };
+  for (int step = 0; step < 8000; ++step) {
     SCOPED_TRACE(step);
-    int const n = static_cast<int>(next(40));
-    switch (next(5)) {
-      case 0:
-      case 1: {
-        bool const fresh = !model.count(g(n));
-        EXPECT_EQ(t->membershipIs(Membership{g(n), 1}), fresh);
-        model[g(n)] = 1;
-        break;
+    unsigned const op = next(50);
+    RouteIntfKey const key = k(next(1500));
+    if (op < 15) {
+      auto const value = static_cast<std::uint32_t>(1 + next(2));
+      bool const fresh = !model.count(key);
+      EXPECT_EQ(t->membershipIs(Membership{key, value}), fresh);
+      model[key] = value;
+    } else if (op < 22) {
+      bool const present = model.erase(key) > 0;
+      EXPECT_EQ(t->membershipDel(key), present);
+    } else if (op < 25) {  // the entries after the one removed last
+      for (auto it = model.upper_bound(key); it != model.end() && next(3);) {
+        RouteIntfKey const gone = it->first;
+        it = model.erase(it);
+        EXPECT_TRUE(t->membershipDel(gone));
       }
-      case 2: {
-        bool const present = model.erase(g(n)) > 0;
-        EXPECT_EQ(t->membershipDel(g(n)), present);
-        break;
+    } else if (op < 48) {  // a step of one of the walks
+      Walk& w = walks[next(2)];
+      unsigned const how = next(16);
+      if (how == 0) w.key = key;  // the key jumps, the hint stays
+      if (how == 1) w = Walk{key, IterHint()};
+      auto const want = w.hint.started ? model.upper_bound(w.key) : model.lower_bound(w.key);
+      RouteIntfKey const before = w.key;
+      bool const got = t->membershipIterNext(w.key, w.hint);
+      ASSERT_EQ(got, want != model.end());
+      if (!got) {
+        EXPECT_EQ(w.key, before) << "the end leaves the key";
+        w = Walk();
+      } else {
+        ASSERT_EQ(w.key, want->first);
+        if (next(2)) {
+          model.erase(want);
+          EXPECT_TRUE(t->membershipDel(w.key));
+        }
       }
-      case 3: {  // the entry after the one removed last, if any
-        auto it = model.upper_bound(g(n));
-        if (it == model.end()) break;
-        RouteIntfKey const k = it->first;
-        model.erase(it);
-        EXPECT_TRUE(t->membershipDel(k));
-        if (auto after = model.upper_bound(k); after != model.end()) {
-          RouteIntfKey const k2 = after->first;
-          model.erase(after);
-          EXPECT_TRUE(t->membershipDel(k2));
-        }
-        break;
+    } else if (op == 48) {  // growth between two steps
+      for (int i = 0; i < 400; ++i) {
+        RouteIntfKey const n = k(next(1500));
+        EXPECT_EQ(t->membershipIs(Membership{n, 1}), model.insert_or_assign(n, 1).second);
       }
-      case 4: {  // a walk step, and maybe the removal of what it reached
-        if (!t->membershipIterNext(key, hint)) {
-          hint = IterHint();
-          key = RouteIntfKey();
-          break;
-        }
-        if (next(2) == 0) {
-          model.erase(key);
-          EXPECT_TRUE(t->membershipDel(key));
-        }
-        break;
+    } else if (!model.empty()) {  // shrinking between two steps
+      for (int i = 0; i < 400 && !model.empty(); ++i) {
+        RouteIntfKey const gone = anyPresent();
+        model.erase(gone);
+        EXPECT_TRUE(t->membershipDel(gone));
       }
     }
-    ASSERT_EQ(t->entries(), model);
+    ASSERT_EQ(t->membershipCount(), model.size());
+    EXPECT_EQ(t->membership(key), model.count(key) ? std::optional(Membership{key, model[key]}) : std::nullopt);
+    if (t->segment()) {
+      ASSERT_EQ(t->segmentOverflow(), model.size() - std::min(model.size(), capacity));
+    }
+    if (step % 100 == 0) {
+      ASSERT_EQ(t->entries(), model);
+    }
   }
+  if (t->segment()) {
+    auto const inSegment = Routing::Gmp::Brim::SegmentReader::open(segment)->snapshot();
+    EXPECT_EQ(inSegment.size(), std::min(model.size(), capacity));
+    for (Membership const& m : inSegment) EXPECT_EQ(t->membership(m.key), m);
+    EXPECT_EQ(reports, t->corruptionsDetected()) << "every overflow reported, nothing else";
+  }
+  Brim::BrimMapBase::reporterIs(nullptr);
+  t = nullptr;
+  ::shm_unlink(("/" + segment).c_str());
 }
+
+std::string runName(::testing::TestParamInfo<Run> const& info) {
+  char const* const names[] = {"InProcess", "MixedFamilies", "SharedSegment"};
+  return names[static_cast<int>(info.param)];
+}
+INSTANTIATE_TEST_SUITE_P(Runs, StatusRandomized,
+                         ::testing::Values(Run::inProcess, Run::mixedFamilies, Run::sharedSegment), runName);
 
 }  // namespace
