@@ -38,6 +38,12 @@ VpnInjectReviewSm::VpnInjectReviewSm(
   }
   sbdToVlanStatus_ = sbdToVlanStatus;
   underlayInjectDedupTable_ = underlayInjectDedupTable;
+  if (MembershipDedupedLifetimeNotifiee const* writer = joinWriter()) {
+    if (Routing::Gmp::Brim::Status const* status = writer->gmpStatus().ptr()) {
+      startedOnEmptyTable_ = status->membershipCount() == 0 && underlayInjectDedupTable_->empty();
+      startEpoch_ = status->epoch();
+    }
+  }
   bookmark_ = OverlayVlanGroup();
   initialized_ = false;
   // Every new reactor queues its key and bumps `changed`; the walks that
@@ -240,13 +246,18 @@ void VpnInjectReviewSm::walkFinishedNotification() {
   if (!staleCleaned_) staleCleanup();
 }
 
+MembershipDedupedLifetimeNotifiee const* VpnInjectReviewSm::joinWriter() const {
+  return underlayInjectDedupTable_ ? dynamic_cast<MembershipDedupedLifetimeNotifiee const*>(
+                                         underlayInjectDedupTable_->lifetimeNotifiee().ptr())
+                                   : nullptr;
+}
+
 void VpnInjectReviewSm::staleCleanup() {
   staleCleaned_ = true;
-  auto const* writer = underlayInjectDedupTable_ ? dynamic_cast<MembershipDedupedLifetimeNotifiee const*>(
-                                                       underlayInjectDedupTable_->lifetimeNotifiee().ptr())
-                                                 : nullptr;
+  MembershipDedupedLifetimeNotifiee const* writer = joinWriter();
   Vorn::Ptr<Routing::Gmp::Brim::Status> const status = writer ? writer->gmpStatus() : nullptr;
   if (!status) return;
+  if (startedOnEmptyTable_ && writer->onlyOwnChangesSince(startEpoch_) && !status->corruptNextRead()) return;
   static Flit::Statement statement(
       "void Irb::Multicast::Egress::VpnInjectReviewSm::staleCleanup():  Cleaning up stale underlayRoute %s, %s, %s");
   Routing::Gmp::Brim::RouteIntfKey key;

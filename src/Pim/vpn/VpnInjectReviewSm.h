@@ -191,8 +191,12 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   // table holds no handle for (the table may outlive the agent: entries no
   // input wants would stay forever). Wanted entries are left as they are. A
   // corruption raised by the walk goes to the table's doCorruptionDetected and
-  // ends it. One path writes a table at a time.
+  // ends it. One path writes a table at a time. Skipped when the table was
+  // empty at construction and only the Join writer has changed it since
+  // (unless a read is armed to report a corruption).
   void staleCleanup();
+  // The Join writer behind the dedup table, if any.
+  MembershipDedupedLifetimeNotifiee const* joinWriter() const;
   // Keeps vlanWide_ in line for `key` (a no-op for a specific group).
   void vlanWideIs(OverlayVlanGroup const& key, VlanToMulticastGroup* reactor);
 
@@ -220,6 +224,12 @@ class VpnInjectReviewSm : public Keel::WalkSmBase {
   std::uint64_t staleRemoved_ = 0;
   bool initialized_ = false;
   bool staleCleaned_ = false;
+  // The status table was empty when the reviewer was built (and the dedup
+  // table held no handle), at this epoch: if every change since was the Join
+  // writer's own, the table holds exactly the Joins the handles stand for and
+  // the start-up cleanup has nothing to look for.
+  bool startedOnEmptyTable_ = false;
+  std::uint64_t startEpoch_ = 0;
 };
 
 // Mirrors the status's mappings into the reviewer's per-mapping reactors.
