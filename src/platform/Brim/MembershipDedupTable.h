@@ -23,15 +23,17 @@ class MembershipDeduped : public Keel::DedupHandle {
   Brim::RouteIntfKey const& key() const noexcept { return key_; }
   // Whether the entry was already in the status table when the Join of this
   // handle was written (the writer sets it): the Join was adopted, not made.
-  bool adopted() const noexcept { return adopted_; }
-  void adoptedIs(bool adopted) const noexcept { adopted_ = adopted; }
+  bool adopted() const noexcept { return derivedFlag_; }
+  void adoptedIs(bool adopted) const noexcept { derivedFlag_ = adopted; }
 
   char const* fwkType() const override { return "Routing::Gmp::MembershipDeduped"; }
 
  private:
   Brim::RouteIntfKey const key_;
-  mutable bool adopted_ = false;
 };
+
+// Four words of handle and the key: one 64-byte block per Join.
+static_assert(sizeof(MembershipDeduped) <= 64, "the adopted flag belongs in the base's spare bytes");
 
 class MembershipDedupTable : public Keel::DedupHashTableOf<Brim::RouteIntfKey, MembershipDeduped> {
  public:

@@ -67,9 +67,16 @@ class DedupHandle : public Vorn::PtrInterface {
  private:
   friend class DedupHashTable;
 
-  // The flag first: it fits in PtrInterface's spare bytes, so a handle takes
+  // The flags first: they fit in PtrInterface's spare bytes, so a handle takes
   // three words before the derived class's key.
   bool beingDetached_ = false;
+
+ protected:
+  // One byte a derived handle may use for a flag of its own, in the same
+  // spare bytes (a flag after the key would cost a whole 16-byte block).
+  mutable bool derivedFlag_ = false;
+
+ private:
   DedupHashTable* table_ = nullptr;  // null when orphaned
 };
 
