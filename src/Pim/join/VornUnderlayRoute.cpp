@@ -11,9 +11,10 @@ using Routing::Multicast::UnderlayRoute;
 VornUnderlayRoute::Handle const* VornUnderlayRoute::find(UnderlayRoute const& r) const {
   if (empty()) return nullptr;
   if (first_.first == r) return &first_.second;
-  auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+  if (!rest_) return nullptr;
+  auto const it = std::lower_bound(rest_->begin(), rest_->end(), r,
                                    [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
-  return it != rest_.end() && it->first == r ? &it->second : nullptr;
+  return it != rest_->end() && it->first == r ? &it->second : nullptr;
 }
 
 std::vector<UnderlayRoute> VornUnderlayRoute::keys() const {
@@ -34,14 +35,15 @@ bool VornUnderlayRoute::set(UnderlayRoute const& r, Handle handle) {
     at = &first_;
   } else if (r < first_.first) {
     // The new element becomes the first; the old first moves to the front of the rest.
-    rest_.insert(rest_.begin(), std::move(first_));
+    rest().insert(rest().begin(), std::move(first_));
     first_ = value_type(r, std::move(handle));
     return true;
   } else {
-    auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+    Rest& rest = this->rest();
+    auto const it = std::lower_bound(rest.begin(), rest.end(), r,
                                      [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
-    if (it == rest_.end() || !(it->first == r)) {
-      rest_.insert(it, value_type(r, std::move(handle)));
+    if (it == rest.end() || !(it->first == r)) {
+      rest.insert(it, value_type(r, std::move(handle)));
       return true;
     }
     at = &*it;
@@ -56,20 +58,22 @@ VornUnderlayRoute::Handle VornUnderlayRoute::take(UnderlayRoute const& r) {
   Handle out;
   if (first_.first == r) {
     out = std::move(first_.second);
-    if (rest_.empty()) {
+    if (restSize() == 0) {
       first_ = value_type();
+      rest_.reset();
       return out;
     }
-    first_ = std::move(rest_.front());
-    rest_.erase(rest_.begin());
+    first_ = std::move(rest_->front());
+    rest_->erase(rest_->begin());
   } else {
-    auto const it = std::lower_bound(rest_.begin(), rest_.end(), r,
+    if (!rest_) return nullptr;
+    auto const it = std::lower_bound(rest_->begin(), rest_->end(), r,
                                      [](value_type const& e, UnderlayRoute const& k) { return e.first < k; });
-    if (it == rest_.end() || !(it->first == r)) return nullptr;
+    if (it == rest_->end() || !(it->first == r)) return nullptr;
     out = std::move(it->second);
-    rest_.erase(it);
+    rest_->erase(it);
   }
-  if (rest_.empty()) rest_.shrink_to_fit();  // back to no heap block
+  if (rest_->empty()) rest_.reset();  // back to no heap block
   return out;
 }
 

@@ -4,7 +4,8 @@
 // By route, in route order, at most one per route and never a null one. Most
 // mappings carry a single route: the first element is kept in the object
 // itself, so a reactor holding one Join costs no heap block for it; further
-// elements go to a vector.
+// elements go to a vector, allocated only then (the collection takes seven
+// words).
 // Unlike the Vorn collections, an iteration does not survive a change: any
 // change invalidates iterators and element references (copy first, or walk
 // `keys()`).
@@ -13,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -43,7 +45,7 @@ class VornUnderlayRoute {
     std::size_t i_;
   };
 
-  std::size_t size() const noexcept { return first_.second ? 1 + rest_.size() : 0; }
+  std::size_t size() const noexcept { return first_.second ? 1 + restSize() : 0; }
   bool empty() const noexcept { return !first_.second; }
   Handle const* find(Routing::Multicast::UnderlayRoute const& r) const;
   bool contains(Routing::Multicast::UnderlayRoute const& r) const { return find(r) != nullptr; }
@@ -62,10 +64,16 @@ class VornUnderlayRoute {
   Iterator end() const noexcept { return Iterator(this, size()); }
 
  private:
-  value_type const& at(std::size_t i) const noexcept { return i == 0 ? first_ : rest_[i - 1]; }
+  using Rest = std::vector<value_type>;
+  value_type const& at(std::size_t i) const noexcept { return i == 0 ? first_ : (*rest_)[i - 1]; }
+  std::size_t restSize() const noexcept { return rest_ ? rest_->size() : 0; }
+  Rest& rest() {
+    if (!rest_) rest_ = std::make_unique<Rest>();
+    return *rest_;
+  }
 
-  value_type first_;              // the smallest element; a null handle: empty
-  std::vector<value_type> rest_;  // the others, sorted
+  value_type first_;            // the smallest element; a null handle: empty
+  std::unique_ptr<Rest> rest_;  // the others, sorted; null when there are none
 };
 
 }  // namespace Irb::Multicast::Egress
