@@ -68,9 +68,12 @@ VpnInjectSm::VpnInjectSm(Vorn::Ptr<Keel::TaskScheduler> const& scheduler,
   try {
     underlayInjectNotifieeIs(underlayGmpStatus_);
     underlayInjectDedupTableIs(underlayInjectNotifiee_);
-    // About one Join per mapping at most: grown once instead of doubling.
+    // About one Join per mapping at most: the dedup table and the status
+    // table grown once instead of doubling.
     if (tunnelVlanGroupStatus_) {
-      underlayInjectDedupTable_->reserve(tunnelVlanGroupStatus_->vlanToMulticastGroup().size());
+      std::size_t const mappings = tunnelVlanGroupStatus_->vlanToMulticastGroup().size();
+      underlayInjectDedupTable_->reserve(mappings);
+      if (underlayGmpStatus_) underlayGmpStatus_->reserve(underlayGmpStatus_->membershipCount() + mappings);
     }
     handleInitialized();
   } catch (...) {

@@ -208,6 +208,10 @@ void Status::erase(std::size_t bucket) noexcept {
   }
 }
 
+void Status::reserve(std::size_t entries) {
+  if (capacityFor(entries) > capacity_) rehash(capacityFor(entries));
+}
+
 void Status::rehash(std::size_t capacity) {
   static_assert(std::is_trivially_destructible_v<Bucket>, "buckets are freed without destroying entries");
   std::unique_ptr<std::uint8_t[]> ctrl;

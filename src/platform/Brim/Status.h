@@ -139,6 +139,10 @@ class Status : public Vorn::Entity, public ::Brim::BrimMapBase {
   bool membershipDel(RouteIntfKey const& key);
   std::optional<Membership> membership(RouteIntfKey const& key) const;
   std::size_t membershipCount() const noexcept { return count_; }
+  // Room for `entries` entries in all without growing (a writer about to add
+  // many: one rebuild instead of one per doubling). Never shrinks the table;
+  // removals may shrink it again later.
+  void reserve(std::size_t entries);
 
   // One step of a walk: the first entry at or after `key` (fresh hint) or the
   // first entry after `key`; fills `key` in and returns true, or returns false
