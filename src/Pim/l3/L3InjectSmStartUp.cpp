@@ -26,13 +26,17 @@ Flit::Statement& staleStatement() {
   return st;
 }
 
-// Asks for the cache line at `p` ahead of its use: a hint, which never faults
-// whatever `p` is.
-inline void prefetch(void const* p) noexcept {
+// Asks the cache for every line of `*object` (null: nothing) ahead of its
+// use: a hint, which never faults.
+template <class T>
+void prefetch(T const* object) noexcept {
 #if defined(__GNUC__) || defined(__clang__)
-  __builtin_prefetch(p);
+  if (!object) return;
+  auto const* bytes = reinterpret_cast<char const*>(object);
+  for (std::size_t at = 0; at < sizeof(T); at += 64) __builtin_prefetch(bytes + at);
+  __builtin_prefetch(bytes + sizeof(T) - 1);
 #else
-  (void)p;
+  (void)object;
 #endif
 }
 
@@ -55,12 +59,7 @@ void eachMappingPrefetched(Mappings const& mappings, Create&& create) {
     ++far;
   }
   for (auto const& entry : mappings) {
-    if (far != nullptr && ++far != nullptr) {
-      auto const* bytes = reinterpret_cast<char const*>(far->second.ptr());
-      prefetch(bytes);
-      prefetch(bytes + 64);
-      prefetch(bytes + 127);
-    }
+    if (far != nullptr && ++far != nullptr) prefetch(far->second.ptr());
     if (near != nullptr && ++near != nullptr) {
       if (auto const* mapping = near->second.ptr()) {
         auto const& routes = mapping->multicastGroup().raw();
