@@ -107,6 +107,10 @@ FAULTS = [
      "      if (status->epoch() < epoch || status->corruptNextRead()) {"),
     ("F31", "start-up", "the stale walk stops at a corrupt entry without reporting it",
      "    status->doCorruptionDetected(e.msg());\n  }\n  initializedIs(true);", "  }\n  initializedIs(true);"),
+    ("F31a", "first pass", "a VLAN entry's first pass trusts its groups after a handler ran",
+     "      settled = !groupSmetIs(group, true);", "      groupSmetIs(group, true);"),
+    ("F31b", "first pass", "a mapping's routes after the first are taken as listed without asking",
+     "      } else {\n        handleMulticastGroup(route);", "      } else {\n        routeIs(route, true);"),
     # scheduler and walk
     ("F32", "scheduler", "runUntilIdle(n) runs one slice more than asked",
      "  while (ran < maxSlices && runSlice()) ++ran;", "  while (ran <= maxSlices && runSlice()) ++ran;"),

@@ -188,6 +188,10 @@ Vorn::Ptr<Routing::Gmp::MembershipDedupTable> L3InjectSm::underlayInjectDedupTab
 
 Vorn::Ptr<L3InjectSm::VornVlanToMulticastGroup> L3InjectSm::vornVlanToMulticastGroup(
     OverlayVlanGroup const& key) const {
+  return Vorn::Ptr<VornVlanToMulticastGroup>(reactorAt(key));
+}
+
+L3InjectSm::VornVlanToMulticastGroup* L3InjectSm::reactorAt(OverlayVlanGroup const& key) const {
   // Lookups often come in ascending runs (a VLAN's groups, in order): the
   // finger stands where the last lookup's search would have, and a step or
   // two forward from it is cheaper than a search. Keys before it, or any key
@@ -210,7 +214,7 @@ Vorn::Ptr<L3InjectSm::VornVlanToMulticastGroup> L3InjectSm::vornVlanToMulticastG
   }
   cursor.placed = true;
   cursor.removals = reactorRemovals_;
-  if (cursor.at != reactors.end() && cursor.at->first == key) return cursor.at->second;
+  if (cursor.at != reactors.end() && cursor.at->first == key) return cursor.at->second.ptr();
   return nullptr;
 }
 
@@ -290,8 +294,11 @@ void L3InjectSm::vlanMembershipDelAll() {
 bool L3InjectSm::membershipJoinStatusLookup(Bridging::VlanId vlanId, Wirl::IpGenAddr const& group) const {
   L3_TRACE8(71, "membershipJoinStatusLookup",
             this << "membershipJoinStatusLookup" << " vlan" << vlanId << ", " << group.stringValue());
-  auto const status = membershipJoinStatus();
-  auto const entry = status ? status->vlan(vlanId) : nullptr;
+  // Runs no handler: plain pointers will do.
+  Gmp::MembershipJoinStatus const* const status =
+      vornMembershipJoinStatus_ ? vornMembershipJoinStatus_->notifierRaw() : nullptr;
+  auto const* const found = status ? status->vlan().find(vlanId) : nullptr;
+  Gmp::VlanMembershipJoin const* const entry = found ? found->ptr() : nullptr;
   if (!entry) {
     L3_TRACE8(73, "membershipJoinStatusLookup", this << "membershipJoinStatusLookup" << " no smet for vlan " << vlanId);
     return false;

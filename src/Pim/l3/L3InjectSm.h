@@ -162,6 +162,9 @@ class L3InjectSm : public Vorn::PtrInterface {
     }
 
    private:
+    // handleMulticastGroup once it is known whether the mapping lists the route.
+    void routeIs(Routing::Multicast::UnderlayRoute const& underlayRouteInfo, bool found);
+
     L3InjectSm* l3InjectSm_;
     bool smet_ = false;
     UnderlayRouteColl underlayRoute_;
@@ -200,8 +203,9 @@ class L3InjectSm : public Vorn::PtrInterface {
     char const* fwkType() const override { return "Irb::Multicast::Egress::L3InjectSm::VornVlanMembership"; }
 
    private:
-    // Sets `smet` of the mapping reactor(s) a group event of `groupAddr` concerns.
-    void groupSmetIs(Wirl::IpGenAddr const& groupAddr, bool exists);
+    // Sets `smet` of the mapping reactor(s) a group event of `groupAddr`
+    // concerns; true when that changed one (handlers ran).
+    bool groupSmetIs(Wirl::IpGenAddr const& groupAddr, bool exists);
 
     L3InjectSm* l3InjectSm_;
   };
@@ -325,6 +329,9 @@ class L3InjectSm : public Vorn::PtrInterface {
     std::uint64_t removals = 0;
     bool placed = false;
   };
+  // vornVlanToMulticastGroup(key) without taking a reference: for callers
+  // that take one only before running a handler.
+  VornVlanToMulticastGroup* reactorAt(Routing::Multicast::OverlayVlanGroup const& key) const;
   // Calls `fn(reactor)` for every mapping reactor in key order; `fn` may
   // change the collection.
   template <class Fn>

@@ -26,6 +26,50 @@ Flit::Statement& staleStatement() {
   return st;
 }
 
+// Asks the cache for every line of `*object` (null: nothing) ahead of its
+// use: a hint, which never faults.
+template <class T>
+void prefetch(T const* object) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+  if (!object) return;
+  auto const* bytes = reinterpret_cast<char const*>(object);
+  for (std::size_t at = 0; at < sizeof(T); at += 64) __builtin_prefetch(bytes + at);
+  __builtin_prefetch(bytes + sizeof(T) - 1);
+#else
+  (void)object;
+#endif
+}
+
+// Calls `create(mapping)` for every mapping of `mappings`, in key order.
+// The mappings and their routes were made long before and are mostly out of
+// the cache: reading them is most of a reactor's start-up time. So two walks
+// run ahead of the one that creates the reactors, the far one asking for the
+// mapping objects, the near one for the first route of the mappings the far
+// one asked for two steps earlier. All three walk the live collection (a
+// mapping removed meanwhile is skipped by each), and the walks ahead read an
+// element only right after a step, before any handler runs.
+template <class Mappings, class Create>
+void eachMappingPrefetched(Mappings const& mappings, Create&& create) {
+  constexpr int kNear = 2;  // steps ahead of the reactors
+  constexpr int kFar = 4;
+  auto near = mappings.begin();
+  auto far = mappings.begin();
+  for (int i = 1; i < kFar && far != nullptr; ++i) {
+    if (i < kNear) ++near;
+    ++far;
+  }
+  for (auto const& entry : mappings) {
+    if (far != nullptr && ++far != nullptr) prefetch(far->second.ptr());
+    if (near != nullptr && ++near != nullptr) {
+      if (auto const* mapping = near->second.ptr()) {
+        auto const& routes = mapping->multicastGroup().raw();
+        if (!routes.empty()) prefetch(&*routes.begin());
+      }
+    }
+    create(entry.second);
+  }
+}
+
 }  // namespace
 
 // ---- start-up cleanup ------------------------------------------------------------------------
@@ -116,7 +160,8 @@ L3InjectSm::L3InjectSm(MembershipJoinStatusPtr const& membershipJoinStatus,
   StartUpTable const before(*this);
   // Mappings first: each takes its SMET from the membership status directly.
   if (tunnelVlanGroupStatus) {
-    for (auto const& entry : tunnelVlanGroupStatus->vlanToMulticastGroup()) vlanToMulticastGroupIs(entry.second);
+    eachMappingPrefetched(tunnelVlanGroupStatus->vlanToMulticastGroup(),
+                          [this](auto const& mapping) { vlanToMulticastGroupIs(mapping); });
   }
   if (membershipJoinStatus) {
     for (auto const& entry : membershipJoinStatus->vlan()) vlanMembershipIs(entry.second);

@@ -20,6 +20,16 @@ namespace {
 
 using Routing::Multicast::OverlayVlanGroup;
 
+// Sets `smet` of `reactor`. True when that changed it: its handlers ran and
+// may have changed anything. False when it held `smet` already: nothing ran,
+// and no reference to it was taken.
+bool changeSmet(L3InjectSm::VornVlanToMulticastGroup* reactor, bool smet) {
+  if (reactor->smet() == smet) return false;
+  Vorn::Ptr<L3InjectSm::VornVlanToMulticastGroup> const keep(reactor);  // its handlers may let it go
+  keep->smetIs(smet);
+  return true;
+}
+
 }  // namespace
 
 // ---- VornVlanMembership ----------------------------------------------------------------------
@@ -45,10 +55,10 @@ void L3InjectSm::VornVlanMembership::handleVlanMembership() {
   if (!l3InjectSm_) return;
   Bridging::VlanId const vlan = vlanId();
   for (OverlayVlanGroup const& key : vlanWideKeys(vlan)) {
-    if (auto reactor = l3InjectSm_->vornVlanToMulticastGroup(key)) {
+    if (auto* reactor = l3InjectSm_->reactorAt(key)) {
       L3_TRACE8(159, "handleVlanMembership",
                 this << "handleVlanMembership" << " set smet to true for tunnelVlanGroup " << vlan << ",*) ");
-      reactor->smetIs(true);
+      changeSmet(reactor, true);
     }
   }
 }
@@ -75,8 +85,17 @@ void L3InjectSm::VornVlanMembership::handleVlanDel() {
 
 void L3InjectSm::VornVlanMembership::handleGroup() {
   L3_TRACE8(198, "handleGroup", this << "handleGroup");
-  if (auto const entry = notifier()) {
-    for (Wirl::IpGenAddr const& group : entry->group().keys()) handleGroup(group);
+  auto const entry = notifier();
+  if (!entry) return;
+  // Until a mapping reactor's SMET actually changes no handler runs, so the
+  // entry still lists every group of the snapshot: no need to look each up.
+  bool settled = true;
+  for (Wirl::IpGenAddr const& group : entry->group().keys()) {
+    if (settled) {
+      settled = !groupSmetIs(group, true);
+    } else {
+      handleGroup(group);
+    }
   }
 }
 
@@ -86,31 +105,33 @@ void L3InjectSm::VornVlanMembership::handleGroup(Wirl::IpGenAddr const& groupAdd
   groupSmetIs(groupAddr, exists);
 }
 
-void L3InjectSm::VornVlanMembership::groupSmetIs(Wirl::IpGenAddr const& groupAddr, bool exists) {
+bool L3InjectSm::VornVlanMembership::groupSmetIs(Wirl::IpGenAddr const& groupAddr, bool exists) {
   Wirl::IpGenAddr const group = groupAddr;  // the caller's may be a notification key
   L3_TRACE8(184, "handleGroup", this << "handleGroup" << " Smet group " << group << " add/del " << exists);
-  if (!l3InjectSm_) return;
+  if (!l3InjectSm_) return false;
   Bridging::VlanId const vlan = vlanId();
   if (!isVlanWide(group)) {
-    if (auto reactor = l3InjectSm_->vornVlanToMulticastGroup(OverlayVlanGroup(vlan, group))) {
+    if (auto* reactor = l3InjectSm_->reactorAt(OverlayVlanGroup(vlan, group))) {
       L3_TRACE8(191, "handleGroup",
                 this << "handleGroup" << " set smet for tunnelVlanGroup to " << exists << ", vlan" << vlan << ", "
                      << group);
-      reactor->smetIs(exists);
+      return changeSmet(reactor, exists);
     }
-    return;
+    return false;
   }
   // A non-specific group stands for the whole VLAN: the VLAN-wide mappings
   // follow the presence of the VLAN entry, not of this group entry.
   bool const vlanPresent = notifierBase() != nullptr;
+  bool changed = false;
   for (OverlayVlanGroup const& key : vlanWideKeys(vlan)) {
-    if (auto reactor = l3InjectSm_->vornVlanToMulticastGroup(key)) {
+    if (auto* reactor = l3InjectSm_->reactorAt(key)) {
       L3_TRACE8(191, "handleGroup",
                 this << "handleGroup" << " set smet for tunnelVlanGroup to " << vlanPresent << ", vlan" << vlan
                      << ", " << key.groupAddr());
-      reactor->smetIs(vlanPresent);
+      if (changeSmet(reactor, vlanPresent)) changed = true;
     }
   }
+  return changed;
 }
 
 void L3InjectSm::VornVlanMembership::notifierIs(Vorn::Ptr<Gmp::VlanMembershipJoin const> const& entry) {

@@ -62,7 +62,17 @@ void L3InjectSm::VornVlanToMulticastGroup::smetIs(bool smet) {
 void L3InjectSm::VornVlanToMulticastGroup::handleSmetUpdate() {
   L3_TRACE8(93, "handleSmetUpdate", this << "handleSmetUpdate" << " smet " << smet_);
   if (auto const mapping = notifier()) {
-    for (UnderlayRoute const& route : mapping->multicastGroup()) handleMulticastGroup(route);
+    // The first route comes from the mapping observed, nothing having run
+    // since: it is listed without asking. After it, handlers have run.
+    bool first = true;
+    for (UnderlayRoute const& route : mapping->multicastGroup()) {
+      if (first) {
+        routeIs(route, true);
+        first = false;
+      } else {
+        handleMulticastGroup(route);
+      }
+    }
   }
   // Without SMET nothing may stay held, not even a route the mapping no
   // longer lists.
@@ -70,9 +80,12 @@ void L3InjectSm::VornVlanToMulticastGroup::handleSmetUpdate() {
 }
 
 void L3InjectSm::VornVlanToMulticastGroup::handleMulticastGroup(UnderlayRoute const& underlayRouteInfo) {
-  UnderlayRoute const route = underlayRouteInfo;  // the caller's may live in a collection we change
   auto const* mapping = notifierRaw();
-  bool const found = mapping && mapping->multicastGroup(route);
+  routeIs(underlayRouteInfo, mapping && mapping->multicastGroup(underlayRouteInfo));
+}
+
+void L3InjectSm::VornVlanToMulticastGroup::routeIs(UnderlayRoute const& underlayRouteInfo, bool found) {
+  UnderlayRoute const route = underlayRouteInfo;  // the caller's may live in a collection we change
   L3_TRACE8(109, "handleMulticastGroup",
             this << "handleMulticastGroup" << ":: underlayRoute ( " << route.source().stringValue() << ", "
                  << route.groupAddr().stringValue() << ", " << route.tunnelType() << " )"

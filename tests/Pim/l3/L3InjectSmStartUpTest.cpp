@@ -1,7 +1,8 @@
 // Start-up of the L3 path: the stale cleanup looks only at what the table held
 // before the first Join while nobody else touches the table, and must remove
 // exactly what a walk of the whole table removes, in the same order, with the
-// same statements, whatever others do to the table meanwhile.
+// same statements, whatever others do to the table meanwhile. Likewise the
+// reactors' first passes, whatever others do to their inputs meanwhile.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -130,6 +131,62 @@ TEST_F(L3StartUpCleanup, StartUpCleanupRemovesExactlyWhatIsStaleWhateverOthersDo
     EXPECT_EQ(current(), c.left);
     EXPECT_EQ(gmp->membershipCount(), c.left.size());
     EXPECT_EQ(reports, c.reports);
+  }
+}
+
+// ---- first passes that take their input as read -------------------------------------------------
+
+// A reactor's first pass (a VLAN entry's groups, a mapping's routes) trusts
+// what it read only until a handler runs: here the first Join it writes makes
+// someone change that input, and the pass must go on from the input as it is.
+class L3FirstPass : public L3Fixture {};
+
+TEST_F(L3FirstPass, APassWhoseFirstJoinChangesItsInputReadsTheRestAsItIs) {
+  using namespace Irb::Multicast::Gmp;
+  using Routing::Multicast::VlanToMulticastGroup;
+  struct Case {
+    char const* name;
+    std::function<void()> reaction;  // when the Join of r1 appears
+    std::function<void()> trigger;
+  };
+  auto const r1 = route("10.0.0.1", "225.1.1.1");
+  auto const r2 = route("10.0.0.1", "225.1.1.2");
+  Vorn::Ptr<VlanMembershipJoin> entry;
+  std::vector<Case> const cases{
+      {"AVlanEntryArrivingWithTwoGroupsLosesTheSecond",
+       [&] { entry->groupDel(addr("239.1.1.2")); },
+       [&] {
+         map(*tunnel, 10, "239.1.1.1", {r1});
+         map(*tunnel, 10, "239.1.1.2", {r2});
+         entry = VlanMembershipJoin::vlanMembershipJoinIs(Bridging::VlanId(10));
+         for (char const* g : {"239.1.1.1", "239.1.1.2"})
+           entry->groupIs(GroupMembershipJoin::groupMembershipJoinIs(addr(g)));
+         local->vlanIs(entry);
+       }},
+      {"AMappingIsReplacedByOneWithoutItsSecondRoute",
+       [&] {
+         auto m = VlanToMulticastGroup::vlanToMulticastGroupIs(key(10, "239.1.1.1"));
+         m->multicastGroupIs(r1);
+         tunnel->vlanToMulticastGroupIs(m);
+       },
+       [&] {
+         map(*tunnel, 10, "239.1.1.1", {r1, r2});
+         join(*local, 10, "239.1.1.1");
+       }},
+  };
+  for (auto const& c : cases) {
+    SCOPED_TRACE(c.name);
+    local = MembershipJoinStatus::membershipJoinStatusIs("local");
+    tunnel = Routing::Multicast::IpTunnelVlanGroupStatus::ipTunnelVlanGroupStatusIs("irbRemote");
+    gmp = Status::statusIs();
+    auto sm = start();
+    auto watch = Vorn::Ptr<TableWatch>(new TableWatch(gmp));
+    watch->onChange = [&](RouteIntfKey const& k, bool present) {
+      if (k == starG("225.1.1.1", 10) && present) c.reaction();
+    };
+    c.trigger();
+    EXPECT_EQ(current(), std::set<RouteIntfKey>{starG("225.1.1.1", 10)});
+    EXPECT_EQ(current(), freshJoins());
   }
 }
 
