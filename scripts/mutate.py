@@ -54,7 +54,7 @@ FAULTS = [
     ("F12", "status index", "a VLAN entry replaced under the same id keeps the old object",
      "    at->vlan = std::move(vlan);  // the same VLAN id under another object", "    (void)vlan;"),
     ("F13", "status index", "a removed status leaves its VLANs in the index",
-     "    std::erase_if(it->second, [status](Entry const& e) { return e.status == status; });", ""),
+     "    std::erase_if(entries, [status](Entry const& e) { return e.status == status; });", ""),
     # external state machines
     ("F14", "SBD inverse", "start-up keeps a VLAN listed under the wrong SBD VLAN",
      "      if (!applied || !(*applied == sbd)) stale.emplace_back(sbd, vlan);",
@@ -71,8 +71,8 @@ FAULTS = [
     ("F17", "reviewer", "a mapping moved to another VLAN keeps the old VLAN's Joins",
      "    injectRouteDelAll();\n    if (mapping) {", "    if (mapping) {"),
     ("F18", "reviewer", "a walk that yields resumes from the start but skips the VLAN review",
-     "    if (key.vlanId() != lastReviewed && reviewedVlans.insert(key.vlanId()).second) {",
-     "    if (key.vlanId() != lastReviewed && reviewedVlans.insert(key.vlanId()).second && processed == 0) {"),
+     "    if (key.vlanId() != lastReviewed && firstReview(key.vlanId())) {",
+     "    if (key.vlanId() != lastReviewed && firstReview(key.vlanId()) && processed == 0) {"),
     ("F19", "reviewer", "a route is injected while the mapping no longer lists it",
      "  if (!overlayMembership_ || !mapping || !mapping->multicastGroup(r) || !owner_ ||",
      "  if (!overlayMembership_ || !mapping || !owner_ ||"),
@@ -128,10 +128,9 @@ FAULTS = [
      "  if (wasActive && !active && notifiee_) {", "  if (false && wasActive && !active && notifiee_) {"),
     # status table
     ("F38", "status table", "rewriting an equal value counts as a change",
-     "    if (it->second == m.value) return false;\n", "\n"),
+     "    if (v.value_ == m.value) return false;\n", "\n"),
     ("F39", "status table", "a walk resuming after a removal skips the next entry",
-     "    it = afterErase_;\n  } else {\n    it = entries_.upper_bound(key);",
-     "    it = afterErase_ == entries_.end() ? afterErase_ : std::next(afterErase_);\n  } else {\n    it = entries_.upper_bound(key);"),
+     "    if (gone_[pos]) continue;", "    if (gone_[pos] && ++pos == sorted_.size()) break;\n    if (gone_[pos]) continue;"),
     # notification delivery
     ("F40", "notification", "a switched-off reactor still receives",
      "  if (!r || !r->hasNotificationActive() || r->isZombie()) return;", "  if (!r || r->isZombie()) return;"),
@@ -140,10 +139,10 @@ FAULTS = [
      "  for (std::size_t i = 0; i < list_.size(); ++i)"),
     # collections
     ("F42", "collection", "a route sorting before the first keeps the old first out of order",
-     "    rest_.insert(rest_.begin(), std::move(first_));", "    rest_.push_back(std::move(first_));"),
+     "    rest().insert(rest().begin(), std::move(first_));", "    rest().push_back(std::move(first_));"),
     ("F43", "collection", "taking the first route loses the rest",
-     "    first_ = std::move(rest_.front());\n    rest_.erase(rest_.begin());",
-     "    first_ = std::move(rest_.back());\n    rest_.pop_back();"),
+     "    first_ = std::move(rest_->front());\n    rest_->erase(rest_->begin());",
+     "    first_ = std::move(rest_->back());\n    rest_->pop_back();"),
     # Flit reader
     ("F44", "Flit reader", "an over-long varint is accepted",
      "         if (i == layout::maxVarintBytes - 1 && b > 1) return false;", ""),
@@ -151,11 +150,12 @@ FAULTS = [
      "   if (!rec.atEnd()) {", "   if (false) {"),
     # the program's parser
     ("F46", "parser", "VLAN 4095 accepted by interface names",
-     "        if (*n < 1 || *n > kMaxVlan || digits.front() == '0') {", "        if (*n < 1 || digits.front() == '0') {"),
+     "        if (n.kind == Number::Kind::tooLarge || n.value < 1 || n.value > kMaxVlan) {",
+     "        if (n.kind == Number::Kind::tooLarge || n.value < 1) {"),
     ("F47", "parser", "a multicast source accepted",
-     "    if (s->isMulticast()) fail(\"source \" + s->stringValue() + \" is a multicast address\");", ""),
+     "    if (s.isMulticast()) fail(\"source \" + s.stringValue() + \" is a multicast address\");", ""),
     ("F48", "parser", "a source of the other family accepted",
-     "    if (s->af() != group.af()) {", "    if (false) {"),
+     "    if (s.af() != group.af()) {", "    if (false) {"),
 ]
 
 TARGETS = ["unit_tests", "toggle_off_tests", "mcinject", "mcinject_tool_tests"]

@@ -153,8 +153,13 @@ L3InjectSm::L3InjectSm(MembershipJoinStatusPtr const& membershipJoinStatus,
   }
   underlayInjectNotifieeIs(underlayGmpStatus_);
   underlayInjectDedupTableIs(underlayInjectNotifiee_);
-  // About one Join per mapping: grown once instead of doubling all the way.
-  if (tunnelVlanGroupStatus) underlayInjectDedupTable_->reserve(tunnelVlanGroupStatus->vlanToMulticastGroup().size());
+  // About one Join per mapping: the dedup table and the status table grown
+  // once instead of doubling all the way.
+  if (tunnelVlanGroupStatus) {
+    std::size_t const mappings = tunnelVlanGroupStatus->vlanToMulticastGroup().size();
+    underlayInjectDedupTable_->reserve(mappings);
+    if (underlayGmpStatus_) underlayGmpStatus_->reserve(underlayGmpStatus_->membershipCount() + mappings);
+  }
   // What the table holds before the first Join: unless someone else changes
   // the table meanwhile, only these entries can turn out stale.
   StartUpTable const before(*this);
