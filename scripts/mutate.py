@@ -54,7 +54,7 @@ FAULTS = [
     ("F12", "status index", "a VLAN entry replaced under the same id keeps the old object",
      "    at->vlan = std::move(vlan);  // the same VLAN id under another object", "    (void)vlan;"),
     ("F13", "status index", "a removed status leaves its VLANs in the index",
-     "    std::erase_if(entries, [status](Entry const& e) { return e.status == status; });", ""),
+     "    std::erase_if(entries, [status](Entry const& e) { return e.status == status; });", "    (void)entries;"),
     # external state machines
     ("F14", "SBD inverse", "start-up keeps a VLAN listed under the wrong SBD VLAN",
      "      if (!applied || !(*applied == sbd)) stale.emplace_back(sbd, vlan);",
@@ -130,7 +130,7 @@ FAULTS = [
     ("F38", "status table", "rewriting an equal value counts as a change",
      "    if (v.value_ == m.value) return false;\n", "\n"),
     ("F39", "status table", "a walk resuming after a removal skips the next entry",
-     "    if (gone_[pos]) continue;", "    if (gone_[pos] && ++pos == sorted_.size()) break;\n    if (gone_[pos]) continue;"),
+     "    if (gone_[pos]) continue;", "    if (gone_[pos]) {\n      if (pos + 1 < sorted_.size()) ++pos;\n      continue;\n    }"),
     # notification delivery
     ("F40", "notification", "a switched-off reactor still receives",
      "  if (!r || !r->hasNotificationActive() || r->isZombie()) return;", "  if (!r || r->isZombie()) return;"),
