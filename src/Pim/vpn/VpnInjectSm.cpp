@@ -68,13 +68,10 @@ VpnInjectSm::VpnInjectSm(Vorn::Ptr<Keel::TaskScheduler> const& scheduler,
   try {
     underlayInjectNotifieeIs(underlayGmpStatus_);
     underlayInjectDedupTableIs(underlayInjectNotifiee_);
-    // About one Join per mapping at most: the dedup table and the status
-    // table grown once instead of doubling.
-    if (tunnelVlanGroupStatus_) {
-      std::size_t const mappings = tunnelVlanGroupStatus_->vlanToMulticastGroup().size();
-      underlayInjectDedupTable_->reserve(mappings);
-      if (underlayGmpStatus_) underlayGmpStatus_->reserve(underlayGmpStatus_->membershipCount() + mappings);
-    }
+    // At most about one Join per mapping: the dedup table grown once instead
+    // of doubling. (The status table is left to grow: its buckets are large,
+    // and a path whose mappings are mostly unwanted would hold them empty.)
+    if (tunnelVlanGroupStatus_) underlayInjectDedupTable_->reserve(tunnelVlanGroupStatus_->vlanToMulticastGroup().size());
     handleInitialized();
   } catch (...) {
     // Release what was built, in teardown order, before the exception leaves.
