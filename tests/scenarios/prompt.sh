@@ -33,12 +33,15 @@ wait_for() {
 # Keys go in once the editor waits at a fresh prompt (the last line shown):
 # before that the terminal is not in the editor's mode, and Ctrl-C or Tab
 # would mean something else.
-keys() {
+wait_prompt() {
   local i
   for ((i = 0; i < 400; i++)); do
-    [ "$(screen | grep -v '^$' | tail -n 1)" = "mcinject>" ] && break
+    [ "$(screen | grep -v '^$' | tail -n 1)" = "mcinject>" ] && return
     sleep 0.05
   done
+}
+keys() {
+  wait_prompt
   t send-keys "$@"
 }
 
@@ -70,11 +73,16 @@ grep -qF 'no map vlan 10' "$history" && { echo "FAILED: the abandoned line is in
 # The pane is marked dead when its terminal closes, which may be before tmux
 # has collected the exit status: wait for the status itself. A Ctrl-D that
 # lands while the editor is still switching the terminal's mode is taken as a
-# plain character; it is pressed again then, as a person would.
-keys C-d
+# plain character (the line then shows ^D and is not empty, so Ctrl-D no longer
+# ends the input); the line is cleared and Ctrl-D pressed again then, as a
+# person would. A slow build (sanitizers) makes that switch slower: the first
+# Ctrl-D waits a moment after the prompt.
+wait_prompt
+sleep 0.3
+t send-keys C-d
 status=
 for ((i = 1; i < 400; i++)); do
-  ((i % 40 == 0)) && t send-keys C-d
+  ((i % 40 == 0)) && t send-keys C-u C-d
   status=$(t display-message -p '#{pane_dead_status}')
   [ -n "$status" ] && break
   sleep 0.05
