@@ -111,6 +111,15 @@ class StatusRandomized : public ::testing::TestWithParam<Run> {};
 
 TEST_P(StatusRandomized, AgreesWithAnOrderedMap) {
   std::string const segment = "mcinject-test-" + std::to_string(::getpid()) + "-status";
+  // Undone however the test ends (a failed assertion returns early): the
+  // segment, and the reporter, which refers to a local.
+  struct Cleanup {
+    std::string name;
+    ~Cleanup() {
+      Brim::BrimMapBase::reporterIs(nullptr);
+      ::shm_unlink(("/" + name).c_str());
+    }
+  } const cleanup{segment};
   std::size_t const capacity = 300;
   std::size_t reports = 0;
   Brim::BrimMapBase::reporterIs([&](std::string const&, std::string const&) { ++reports; });
@@ -199,9 +208,6 @@ TEST_P(StatusRandomized, AgreesWithAnOrderedMap) {
     for (Membership const& m : inSegment) EXPECT_EQ(t->membership(m.key), m);
     EXPECT_EQ(reports, t->corruptionsDetected()) << "every overflow reported, nothing else";
   }
-  Brim::BrimMapBase::reporterIs(nullptr);
-  t = nullptr;
-  ::shm_unlink(("/" + segment).c_str());
 }
 
 std::string runName(::testing::TestParamInfo<Run> const& info) {
