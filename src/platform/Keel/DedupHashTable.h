@@ -188,8 +188,7 @@ class DedupHashTableOf : public DedupHashTable {
  protected:
   void entryDel(DedupHandle* handle) override {
     auto* h = static_cast<HandleT*>(handle);
-    HandleT* const* found = entries_.find(h->key());
-    if (found && *found == h) entries_.erase(h->key());
+    entries_.erase(h->key(), h);
   }
 
  private:

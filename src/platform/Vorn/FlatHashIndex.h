@@ -98,18 +98,10 @@ class FlatHashIndex {
   }
 
   // Removes the handle under `key`; returns whether there was one.
-  bool erase(K const& key) {
-    if (size_ == 0) return false;
-    std::uint64_t const tag = tagOf(key);
-    for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
-      Slot const& s = slots_[i];
-      if (s.tag == 0) return false;
-      if (s.tag == tag && KeyOf()(s.value) == key) {
-        removeAt(i);
-        return true;
-      }
-    }
-  }
+  bool erase(K const& key) { return eraseIf(key, [](T const&) { return true; }); }
+  // Removes the handle under `key` only if it is `value` (one probe for a
+  // caller that holds the handle and must not remove another one).
+  bool erase(K const& key, T value) { return eraseIf(key, [&](T const& held) { return held == value; }); }
 
   void clear() noexcept {
     slots_.reset();
@@ -129,9 +121,6 @@ class FlatHashIndex {
       if (s.tag) f(s.value);
     }
   }
-
-  // Bytes the index holds (for memory accounting).
-  std::size_t bytes() const noexcept { return capacity() * sizeof(Slot); }
 
  private:
   struct Slot {
@@ -158,6 +147,21 @@ class FlatHashIndex {
     while (slots_[i].tag != 0) i = (i + 1) & mask_;
     slots_[i].tag = tag;
     slots_[i].value = value;
+  }
+
+  template <class Pred>
+  bool eraseIf(K const& key, Pred pred) {
+    if (size_ == 0) return false;
+    std::uint64_t const tag = tagOf(key);
+    for (std::size_t i = home(tag);; i = (i + 1) & mask_) {
+      Slot const& s = slots_[i];
+      if (s.tag == 0) return false;
+      if (s.tag == tag && KeyOf()(s.value) == key) {
+        if (!pred(s.value)) return false;
+        removeAt(i);
+        return true;
+      }
+    }
   }
 
   // Backward-shift deletion: moves later slots of the same run into the hole
